@@ -1,0 +1,1 @@
+# Installs the factory presets into every bundle the build makes (filled in with the preset library).

@@ -1,0 +1,192 @@
+#include "engine/PluginProcessor.h"
+
+#include <cmath>
+#include <thread>
+
+// Coefficient hand-over
+// ---------------------
+// A band's parameters change on any thread while the audio thread filters with the band's set and
+// the editor's curve reads it. Writers (parameter callbacks and prepare) compute a new set under
+// writerLock, which only they take, and publish it into five atomics guarded by a sequence counter
+// that is odd while a write is in progress. A reader takes the counter, copies the five values and
+// checks the counter again: an odd or changed counter means it overlapped a write.
+//
+// - The audio thread never waits: in pullCoefficients it makes one attempt per chunk and, if it
+//   overlapped a write, keeps filtering with the set it already holds and tries again next chunk.
+// - The curve retries until it has a clean copy; a write is a handful of stores, so it never waits
+//   long.
+// - Nothing is allocated or freed after construction: the filters share `coefficients`, whose five
+//   values the audio thread overwrites in place.
+// - Writers compute from the raw parameter values inside the lock, so whichever writer finishes
+//   last has read the newest values and its set is the one that stays.
+
+namespace
+{
+constexpr float gainFloorDb = -100.0f;
+
+// Above this fraction of the sample rate a band would sit at or past Nyquist, where the biquad
+// makers describe unstable filters. Only rates below about 41 kHz ever reach it.
+constexpr float highestStableFraction = 0.49f;
+} // namespace
+
+MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
+    : onId (juce::String (index) + "On"),
+      typeId (juce::String (index) + "Type"),
+      freqId (juce::String (index) + "Freq"),
+      gainId (juce::String (index) + "Gain"),
+      qId (juce::String (index) + "Q"),
+      coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f)),
+      processor (owner)
+{
+    for (auto& value : published)
+        value.store (0.0f, std::memory_order_relaxed);
+}
+
+MorvikAudioProcessor::Band::~Band()
+{
+    // Filters go last first, as their references to the shared set must not outlive it.
+    while (! filters.isEmpty())
+        filters.removeLast();
+}
+
+void MorvikAudioProcessor::Band::parameterChanged (const juce::String& parameterID, float)
+{
+    if (parameterID.substring (1) != "On")
+        updateFilter();
+
+    const float typeValue = type->load();
+    const bool isOn = on->load() > 0.5f;
+    const bool needed = gain->load() != 0.0f || typeValue == 0.0f || typeValue == 4.0f;
+    active.store (isOn && needed);
+}
+
+bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const noexcept
+{
+    const int t = (int) type->load();
+    if (t < 0 || t > 4)
+        return false;
+
+    const auto fs = (float) processor.sampleRate.load();
+    // With no rate yet the makers would divide by zero; the previous set stays until prepare.
+    if (! (fs > 0.0f))
+        return false;
+
+    const float f = juce::jmin (freq->load(), highestStableFraction * fs);
+    const float Q = q->load();
+    const float g = juce::Decibels::decibelsToGain (gain->load(), gainFloorDb);
+
+    using Makers = juce::dsp::IIR::ArrayCoefficients<float>;
+    std::array<float, 6> raw {};
+
+    switch (t)
+    {
+        case 0: raw = Makers::makeHighPass (fs, f, Q); break;
+        case 1: raw = Makers::makeLowShelf (fs, f, Q, g); break;
+        case 2: raw = Makers::makePeakFilter (fs, f, Q, g); break;
+        case 3: raw = Makers::makeHighShelf (fs, f, Q, g); break;
+        default: raw = Makers::makeLowPass (fs, f, Q); break;
+    }
+
+    // The framework's assignment: divide by a0, keep b0 b1 b2 a1 a2; an a0 of zero stores zeros.
+    const float a0 = raw[3];
+    const float scale = a0 == 0.0f ? 0.0f : 1.0f / a0;
+    out = { raw[0] * scale, raw[1] * scale, raw[2] * scale, raw[4] * scale, raw[5] * scale };
+
+    for (auto value : out)
+        if (! std::isfinite (value))
+            return false;
+
+    return true;
+}
+
+void MorvikAudioProcessor::Band::publish (const CoefficientSet& set) noexcept
+{
+    const auto start = sequence.load (std::memory_order_relaxed);
+    sequence.store (start + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence (std::memory_order_release);
+
+    for (size_t i = 0; i < set.size(); ++i)
+        published[i].store (set[i], std::memory_order_relaxed);
+
+    sequence.store (start + 2, std::memory_order_release);
+}
+
+void MorvikAudioProcessor::Band::updateFilter()
+{
+    const juce::SpinLock::ScopedLockType lock (writerLock);
+
+    CoefficientSet set;
+    if (computeCoefficients (set))
+        publish (set);
+}
+
+MorvikAudioProcessor::Band::CoefficientSet MorvikAudioProcessor::Band::readCoefficients() const noexcept
+{
+    for (;;)
+    {
+        const auto before = sequence.load (std::memory_order_acquire);
+        CoefficientSet set;
+
+        for (size_t i = 0; i < set.size(); ++i)
+            set[i] = published[i].load (std::memory_order_relaxed);
+
+        std::atomic_thread_fence (std::memory_order_acquire);
+
+        if ((before & 1u) == 0 && sequence.load (std::memory_order_relaxed) == before)
+            return set;
+
+        std::this_thread::yield();
+    }
+}
+
+void MorvikAudioProcessor::Band::pullCoefficients() noexcept
+{
+    const auto before = sequence.load (std::memory_order_acquire);
+    if (before == pulledSequence || (before & 1u) != 0)
+        return;
+
+    CoefficientSet set;
+    for (size_t i = 0; i < set.size(); ++i)
+        set[i] = published[i].load (std::memory_order_relaxed);
+
+    std::atomic_thread_fence (std::memory_order_acquire);
+
+    if (sequence.load (std::memory_order_relaxed) != before)
+        return;
+
+    auto* stored = coefficients->coefficients.getRawDataPointer();
+    std::copy (set.begin(), set.end(), stored);
+    pulledSequence = before;
+}
+
+void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
+{
+    pullCoefficients();
+
+    juce::dsp::AudioBlock<float> block (detector.getArrayOfWritePointers(), 2, (size_t) numSamples);
+
+    for (size_t channel = 0; channel < 2; ++channel)
+    {
+        auto channelBlock = block.getSingleChannelBlock (channel);
+        filters.getUnchecked ((int) channel)->process (juce::dsp::ProcessContextReplacing<float> (channelBlock));
+    }
+}
+
+void MorvikAudioProcessor::Band::prepare()
+{
+    while (filters.size() > 2)
+        filters.removeLast();
+
+    while (filters.size() < 2)
+        filters.add (new juce::dsp::IIR::Filter<float> (coefficients));
+
+    for (auto* filter : filters)
+        filter->reset();
+
+    updateFilter();
+
+    // Preparation runs while no chunk runs, so the new set can go straight into the filters.
+    const auto set = readCoefficients();
+    std::copy (set.begin(), set.end(), coefficients->coefficients.getRawDataPointer());
+    pulledSequence = sequence.load (std::memory_order_acquire);
+}

@@ -1,0 +1,186 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include "engine/Compressor.h"
+#include "engine/ConsoleConvolution.h"
+#include "engine/Grain.h"
+
+#include <array>
+#include <atomic>
+
+class MorvikAudioProcessor : public juce::AudioProcessor
+{
+public:
+    //==============================================================================
+    // One detector equaliser band: five parameters, one coefficient set shared by its two
+    // filters, and the flag that lets the chain skip it. See Band.cpp for the hand-over.
+    class Band : public juce::AudioProcessorValueTreeState::Listener
+    {
+    public:
+        Band (MorvikAudioProcessor& processor, int index);
+        ~Band() override;
+
+        void parameterChanged (const juce::String& parameterID, float newValue) override;
+        void updateFilter();
+        void prepare();
+
+        // Audio thread: brings the published set into the filters if a newer complete one exists.
+        void pullCoefficients() noexcept;
+        // Audio thread: filters both detector channels in place with the current set.
+        void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept;
+
+        // Five stored coefficients, normalised by a0, in the framework's order b0 b1 b2 a1 a2.
+        using CoefficientSet = std::array<float, 5>;
+
+        // Any thread: a consistent copy of the last completed update. Never blocks a writer or the
+        // audio thread; it retries while an update is being written.
+        CoefficientSet readCoefficients() const noexcept;
+
+        std::atomic<bool> active { true };
+        juce::Identifier onId, typeId, freqId, gainId, qId;
+        std::atomic<float>* on = nullptr;
+        std::atomic<float>* type = nullptr;
+        std::atomic<float>* freq = nullptr;
+        std::atomic<float>* gain = nullptr;
+        std::atomic<float>* q = nullptr;
+        juce::dsp::IIR::Coefficients<float>::Ptr coefficients;
+        juce::OwnedArray<juce::dsp::IIR::Filter<float>> filters;
+        MorvikAudioProcessor& processor;
+
+    private:
+        bool computeCoefficients (CoefficientSet& out) const noexcept;
+        void publish (const CoefficientSet& set) noexcept;
+
+        // Sequence-counted published set: odd while a writer is storing it.
+        std::atomic<juce::uint32> sequence { 0 };
+        std::array<std::atomic<float>, 5> published {};
+        // Serialises writers (parameter threads and prepare); never taken on the audio thread.
+        juce::SpinLock writerLock;
+        // Audio thread only: the sequence of the set the filters hold.
+        juce::uint32 pulledSequence = 0;
+
+        JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Band)
+    };
+
+    //==============================================================================
+    MorvikAudioProcessor();
+    ~MorvikAudioProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int samplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages) override;
+    using juce::AudioProcessor::processBlock;
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int index) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int index, const juce::String& newName) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    //==============================================================================
+    juce::AudioProcessorValueTreeState::ParameterLayout createParameters();
+    void processChunk (juce::AudioBuffer<float>& buffer);
+    void pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer,
+                               int channelsToSum,
+                               juce::AbstractFifo& fifo,
+                               juce::AudioBuffer<float>& fifoBuffer);
+    void loadPreset (juce::File file);
+
+    // Called by a new editor before it raises analyserEnabled: sizes the feed to numSamples while
+    // no push can be under way (a push that finds the feed busy is dropped instead of waiting).
+    void resizeAnalyserFeed (int numSamples);
+
+    // Cuts a block into chunks of at most chunkSize samples that refer to the block's own memory.
+    // processBlock runs processChunk through it; it is a template so that it costs nothing extra.
+    template <typename ChunkFunction>
+    static void forEachChunk (juce::AudioBuffer<float>& buffer, int chunkSize, ChunkFunction&& processOne)
+    {
+        const int numSamples = buffer.getNumSamples();
+
+        if (numSamples <= chunkSize)
+        {
+            processOne (buffer);
+            return;
+        }
+
+        for (int start = 0; start < numSamples; start += chunkSize)
+        {
+            const int length = juce::jmin (chunkSize, numSamples - start);
+            juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start, length);
+            processOne (view);
+        }
+    }
+
+    // The chunk size processBlock uses: the prepared block size, at least one sample.
+    int getChunkSize() const noexcept { return blockSize >= 2 ? (int) blockSize : 1; }
+
+    juce::dsp::ProcessSpec getProcessSpec() const noexcept
+    {
+        return { sampleRate.load(), blockSize, numChannels };
+    }
+
+    //==============================================================================
+    int irIndex = 3;
+    juce::StringArray bandTypeChoices { "Low Cut", "Low Shelf", "Peak", "High Shelf", "High Cut" };
+
+    std::atomic<bool> analyserDataReady { false };
+    std::atomic<bool> analyserEnabled { false };
+    juce::AbstractFifo analyserFifo { 1 };
+    juce::AudioBuffer<float> analyserBuffer;
+
+    // The processing spec. The rate is read by parameter threads and the editor while
+    // prepareToPlay may be writing it, so it is atomic; the other two stay on the preparing and
+    // audio threads.
+    std::atomic<double> sampleRate { 0.0 };
+    juce::uint32 blockSize = 0;
+    juce::uint32 numChannels = 0;
+
+    juce::AudioProcessorValueTreeState apvts;
+
+    std::atomic<float> gainReductionMeter { 0.0f };
+    std::atomic<float> inputLevelMeter { 0.0f };
+
+    ConsoleConvolution console;
+    Grain<float> grain;
+
+    bool powerOff = false;
+    int editorWidth = 900;
+    int editorHeight = 530;
+    int mainInputChannels = 0;
+    int totalOutputChannels = 0;
+
+    juce::AudioFormatManager formatManager;
+
+    std::array<Band, 3> bands;
+
+    Compressor compressor;
+    juce::dsp::DryWetMixer<float> characterMixer;
+    juce::dsp::Compressor<float> smoothCompressor;
+    juce::AudioBuffer<float> sidechainBuffer;
+    juce::AudioBuffer<float> silentBuffer;
+    juce::dsp::Gain<float> smoothGain;
+    juce::AudioBuffer<float> powerFadeBuffer;
+    float powerFadeGain = 1.0f;
+    int powerFadeLength = 882;
+    bool powerFadeInitialised = false;
+
+private:
+    static BusesProperties makeBuses();
+
+    // Guards analyserBuffer and analyserFifo against a resize while the audio thread pushes. The
+    // audio thread only ever tries it.
+    juce::SpinLock analyserResizeLock;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvikAudioProcessor)
+};

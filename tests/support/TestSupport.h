@@ -1,0 +1,21 @@
+#pragma once
+
+#include "engine/PluginProcessor.h"
+
+#include <memory>
+
+namespace test
+{
+// Sets a parameter to a plain value through the host-facing path, so listeners run as in a host.
+void setParameter (MorvikAudioProcessor& processor, const juce::String& id, float plainValue);
+float getParameter (MorvikAudioProcessor& processor, const juce::String& id);
+
+// A processor with its buses set to mono or stereo in and out, the side-chain disabled, prepared.
+std::unique_ptr<MorvikAudioProcessor> makePreparedProcessor (double sampleRate, int blockSize, int mainChannels = 2);
+
+// A sine of the given peak amplitude in every channel.
+void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequency, float amplitude, int startSample = 0);
+
+// Largest absolute sample over all channels; infinity if any sample is not finite.
+float peakOrInfinity (const juce::AudioBuffer<float>& buffer);
+} // namespace test
