@@ -282,23 +282,47 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
     static const juce::Identifier idProperty ("id");
     static const juce::Identifier valueProperty ("value");
 
-    for (int i = tree.getNumChildren(); --i >= 0;)
-    {
-        auto child = tree.getChild (i);
-        auto* parameter = parameters.getParameter (child.getProperty (idProperty).toString());
+    juce::StringArray named;
 
-        if (parameter == nullptr || ! child.hasProperty (valueProperty))
+    for (auto child : tree)
+    {
+        const auto id = child.getProperty (idProperty).toString();
+        auto* parameter = parameters.getParameter (id);
+
+        if (parameter == nullptr)
+            continue;
+
+        named.add (id);
+
+        // Without a value the parameter takes its default, which is the parameter tree's own rule.
+        if (! child.hasProperty (valueProperty))
             continue;
 
         double number = 0.0;
-        if (! readNumber (child.getProperty (valueProperty), number))
+        if (readNumber (child.getProperty (valueProperty), number))
         {
-            tree.removeChild (i, nullptr);
-            continue;
+            const auto range = parameter->getNormalisableRange();
+            child.setProperty (valueProperty, juce::jlimit ((double) range.start, (double) range.end, number), nullptr);
         }
+        else
+        {
+            child.setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr);
+        }
+    }
 
-        const auto range = parameter->getNormalisableRange();
-        child.setProperty (valueProperty, juce::jlimit ((double) range.start, (double) range.end, number), nullptr);
+    // The parameter tree gives a parameter that the new state does not name a fresh entry, and a
+    // fresh entry means the default. Naming it with its current value keeps it as it is.
+    for (auto* parameter : parameters.processor.getParameters())
+    {
+        if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter))
+        {
+            const auto id = ranged->getParameterID();
+            if (! named.contains (id))
+                tree.appendChild (juce::ValueTree ("PARAM")
+                                      .setProperty (idProperty, id, nullptr)
+                                      .setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr),
+                                  nullptr);
+        }
     }
 
     return true;

@@ -12,8 +12,10 @@ namespace ParameterState
 juce::ValueTree parse (const void* data, size_t numBytes);
 
 // Makes a parsed tree safe to hand to the parameter tree: the root must have the parameter tree's
-// state type; a value that is not a finite number is dropped, so its parameter keeps its value;
-// every other value is limited to its parameter's range. Returns false when the tree is unusable.
+// state type; a value that is not a finite number is replaced by the parameter's current value,
+// every other value is limited to its parameter's range, and parameters the tree does not name
+// are added with their current values so that they keep them. Returns false when the tree is
+// unusable.
 bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters);
 
 // parse + sanitise + replaceState. Returns false, changing nothing, when the data is unusable.

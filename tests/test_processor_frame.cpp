@@ -1,0 +1,314 @@
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace
+{
+struct Chunk
+{
+    int numSamples;
+    int numChannels;
+    const float* firstSample;
+};
+
+std::vector<Chunk> chunksOf (juce::AudioBuffer<float>& buffer, int chunkSize)
+{
+    std::vector<Chunk> chunks;
+    MorvikAudioProcessor::forEachChunk (buffer, chunkSize, [&] (juce::AudioBuffer<float>& chunk)
+                                        { chunks.push_back ({ chunk.getNumSamples(), chunk.getNumChannels(), chunk.getNumChannels() > 0 ? chunk.getReadPointer (0) : nullptr }); });
+    return chunks;
+}
+
+juce::AudioProcessor::BusesLayout layoutOf (juce::AudioChannelSet in, juce::AudioChannelSet sidechain, juce::AudioChannelSet out)
+{
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add (in);
+    layout.inputBuses.add (sidechain);
+    layout.outputBuses.add (out);
+    return layout;
+}
+
+juce::MemoryBlock stateOf (MorvikAudioProcessor& processor)
+{
+    juce::MemoryBlock block;
+    processor.getStateInformation (block);
+    return block;
+}
+
+std::vector<float> parameterValues (MorvikAudioProcessor& processor)
+{
+    std::vector<float> values;
+    for (auto* p : processor.getParameters())
+        values.push_back (p->getValue());
+    return values;
+}
+} // namespace
+
+TEST (ProcessorFrame, ChunksReferToTheHostMemory)
+{
+    constexpr int blockSize = 64;
+    for (const int n : { 0, blockSize, blockSize + 1, 3 * blockSize, 5 * blockSize + 7 })
+    {
+        SCOPED_TRACE (n);
+        juce::AudioBuffer<float> host (3, n);
+        const auto chunks = chunksOf (host, blockSize);
+
+        const int expectedCount = n <= blockSize ? 1 : (n + blockSize - 1) / blockSize;
+        ASSERT_EQ ((int) chunks.size(), expectedCount);
+
+        int offset = 0;
+        for (const auto& chunk : chunks)
+        {
+            EXPECT_EQ (chunk.numChannels, 3);
+            EXPECT_EQ (chunk.numSamples, std::min (blockSize, std::max (n - offset, 0)));
+            if (n > 0)
+                EXPECT_EQ (chunk.firstSample, host.getReadPointer (0) + offset);
+            offset += chunk.numSamples;
+        }
+        EXPECT_EQ (offset, n);
+    }
+}
+
+TEST (ProcessorFrame, ChunkSizeIsPreparedBlockSizeAtLeastOne)
+{
+    MorvikAudioProcessor processor;
+    EXPECT_EQ (processor.getChunkSize(), 1);
+
+    juce::AudioBuffer<float> host (2, 5);
+    const auto single = chunksOf (host, processor.getChunkSize());
+    ASSERT_EQ (single.size(), 5u);
+    for (const auto& chunk : single)
+        EXPECT_EQ (chunk.numSamples, 1);
+
+    processor.prepareToPlay (44100.0, 1);
+    EXPECT_EQ (processor.getChunkSize(), 1);
+    processor.prepareToPlay (44100.0, 256);
+    EXPECT_EQ (processor.getChunkSize(), 256);
+}
+
+TEST (ProcessorFrame, OversizedHostBlockMatchesPreparedSizeBlocks)
+{
+    // A host that hands over more than it announced must hear exactly what it would have heard
+    // with announced-size blocks.
+    constexpr int blockSize = 128;
+    auto a = test::makePreparedProcessor (48000.0, blockSize);
+    auto b = test::makePreparedProcessor (48000.0, blockSize);
+
+    juce::AudioBuffer<float> whole (2, 10 * blockSize + 17);
+    test::fillSine (whole, 48000.0, 220.0, 0.8f);
+    juce::AudioBuffer<float> pieces (whole);
+    juce::MidiBuffer midi;
+
+    a->processBlock (whole, midi);
+    for (int start = 0; start < pieces.getNumSamples(); start += blockSize)
+    {
+        juce::AudioBuffer<float> view (pieces.getArrayOfWritePointers(), 2, start, std::min (blockSize, pieces.getNumSamples() - start));
+        b->processBlock (view, midi);
+    }
+
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < whole.getNumSamples(); ++i)
+            ASSERT_EQ (whole.getSample (c, i), pieces.getSample (c, i)) << c << ":" << i;
+}
+
+TEST (ProcessorFrame, UnpreparedProcessorPassesAudioAndCanBeDestroyed)
+{
+    MorvikAudioProcessor processor;
+    EXPECT_FLOAT_EQ (processor.gainReductionMeter.load(), -7.0f);
+    EXPECT_FLOAT_EQ (processor.inputLevelMeter.load(), 0.0f);
+
+    juce::AudioBuffer<float> buffer (2, 32);
+    test::fillSine (buffer, 44100.0, 1000.0, 0.5f);
+    const juce::AudioBuffer<float> original (buffer);
+    juce::MidiBuffer midi;
+    processor.processBlock (buffer, midi);
+
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 32; ++i)
+            EXPECT_EQ (buffer.getSample (c, i), original.getSample (c, i));
+}
+
+TEST (ProcessorFrame, FixedAnswers)
+{
+    MorvikAudioProcessor processor;
+    EXPECT_EQ (processor.getName(), "Morvik");
+    EXPECT_EQ (processor.getTailLengthSeconds(), 0.0);
+    EXPECT_FALSE (processor.acceptsMidi());
+    EXPECT_FALSE (processor.producesMidi());
+    EXPECT_FALSE (processor.isMidiEffect());
+    EXPECT_TRUE (processor.hasEditor());
+    EXPECT_EQ (processor.getNumPrograms(), 1);
+    EXPECT_EQ (processor.getCurrentProgram(), 0);
+    processor.setCurrentProgram (3);
+    EXPECT_EQ (processor.getCurrentProgram(), 0);
+    for (int i : { -1, 0, 1, 7 })
+        EXPECT_TRUE (processor.getProgramName (i).isEmpty());
+    EXPECT_FALSE (processor.supportsDoublePrecisionProcessing());
+
+    processor.prepareToPlay (48000.0, 512);
+    EXPECT_EQ (processor.getLatencySamples(), 0);
+}
+
+TEST (ProcessorFrame, BusesInOrderWithSidechainDisabled)
+{
+    MorvikAudioProcessor processor;
+    ASSERT_EQ (processor.getBusCount (true), 2);
+    ASSERT_EQ (processor.getBusCount (false), 1);
+    EXPECT_EQ (processor.getBus (true, 0)->getName(), "Input");
+    EXPECT_EQ (processor.getBus (true, 1)->getName(), "Sidechain");
+    EXPECT_EQ (processor.getBus (false, 0)->getName(), "Output");
+    EXPECT_TRUE (processor.getBus (true, 0)->isEnabled());
+    EXPECT_FALSE (processor.getBus (true, 1)->isEnabled());
+    EXPECT_EQ (processor.getBus (true, 1)->getDefaultLayout(), juce::AudioChannelSet::stereo());
+    EXPECT_EQ (processor.getMainBusNumInputChannels(), 2);
+}
+
+TEST (ProcessorFrame, LayoutRule)
+{
+    MorvikAudioProcessor processor;
+    const auto mono = juce::AudioChannelSet::mono();
+    const auto stereo = juce::AudioChannelSet::stereo();
+    const auto off = juce::AudioChannelSet::disabled();
+    const auto quad = juce::AudioChannelSet::quadraphonic();
+
+    for (const auto& sidechain : { off, mono, stereo, quad })
+    {
+        EXPECT_TRUE (processor.isBusesLayoutSupported (layoutOf (mono, sidechain, mono)));
+        EXPECT_TRUE (processor.isBusesLayoutSupported (layoutOf (stereo, sidechain, stereo)));
+        EXPECT_FALSE (processor.isBusesLayoutSupported (layoutOf (mono, sidechain, stereo)));
+        EXPECT_FALSE (processor.isBusesLayoutSupported (layoutOf (stereo, sidechain, mono)));
+        EXPECT_FALSE (processor.isBusesLayoutSupported (layoutOf (off, sidechain, stereo)));
+        EXPECT_FALSE (processor.isBusesLayoutSupported (layoutOf (stereo, sidechain, off)));
+        EXPECT_FALSE (processor.isBusesLayoutSupported (layoutOf (quad, sidechain, quad)));
+    }
+
+    EXPECT_TRUE (processor.setBusesLayout (layoutOf (mono, stereo, mono)));
+    EXPECT_EQ (processor.getTotalNumInputChannels(), 3);
+    EXPECT_FALSE (processor.setBusesLayout (layoutOf (mono, off, stereo)));
+}
+
+TEST (ProcessorState, RoundTripThroughANewInstance)
+{
+    MorvikAudioProcessor source;
+    test::setParameter (source, "Compress", 33.3f);
+    test::setParameter (source, "Ratio", 20.0f);
+    test::setParameter (source, "Attack", 50.01f);
+    test::setParameter (source, "2Type", 4.0f);
+    test::setParameter (source, "3Freq", 12345.0f);
+    test::setParameter (source, "Power", 0.0f);
+
+    const auto state = stateOf (source);
+    ASSERT_GT (state.getSize(), 0u);
+    const auto tree = juce::ValueTree::readFromData (state.getData(), state.getSize());
+    EXPECT_TRUE (tree.hasType ("Parameters"));
+    EXPECT_EQ (tree.getNumChildren(), 24);
+
+    MorvikAudioProcessor restored;
+    restored.setStateInformation (state.getData(), (int) state.getSize());
+    for (auto* p : source.getParameters())
+    {
+        const auto id = dynamic_cast<juce::RangedAudioParameter*> (p)->getParameterID();
+        EXPECT_NEAR (test::getParameter (restored, id), test::getParameter (source, id), 1e-5f * std::max (1.0f, std::abs (test::getParameter (source, id)))) << id;
+    }
+    EXPECT_FLOAT_EQ (test::getParameter (restored, "Attack"), 50.01f);
+    EXPECT_FLOAT_EQ (test::getParameter (restored, "Power"), 0.0f);
+
+    // The bands follow a restored state at once.
+    restored.prepareToPlay (48000.0, 64);
+    source.prepareToPlay (48000.0, 64);
+    EXPECT_EQ (restored.bands[1].readCoefficients(), source.bands[1].readCoefficients());
+}
+
+TEST (ProcessorState, GetStateReplacesWhatTheBlockHeld)
+{
+    MorvikAudioProcessor processor;
+    juce::MemoryBlock block ("stale bytes", 11);
+    processor.getStateInformation (block);
+    EXPECT_TRUE (juce::ValueTree::readFromData (block.getData(), block.getSize()).hasType ("Parameters"));
+}
+
+TEST (ProcessorState, UnusableDataChangesNothing)
+{
+    MorvikAudioProcessor processor;
+    test::setParameter (processor, "Makeup", 7.5f);
+    const auto before = parameterValues (processor);
+    const auto good = stateOf (processor);
+
+    processor.setStateInformation (nullptr, 0);
+    processor.setStateInformation (good.getData(), 0);
+    processor.setStateInformation (good.getData(), -5);
+    EXPECT_EQ (parameterValues (processor), before);
+
+    // Every truncation of a real state.
+    for (size_t length = 1; length < good.getSize(); ++length)
+    {
+        processor.setStateInformation (good.getData(), (int) length);
+        ASSERT_EQ (parameterValues (processor), before) << length;
+    }
+
+    // A well-formed tree of a foreign type.
+    juce::ValueTree foreign ("SomethingElse");
+    foreign.appendChild (juce::ValueTree ("PARAM").setProperty ("id", "Makeup", nullptr).setProperty ("value", -3.0, nullptr), nullptr);
+    juce::MemoryOutputStream foreignData;
+    foreign.writeToStream (foreignData);
+    processor.setStateInformation (foreignData.getData(), (int) foreignData.getDataSize());
+    EXPECT_EQ (parameterValues (processor), before);
+
+    // Random bytes of many sizes.
+    std::mt19937 random (1234);
+    for (int trial = 0; trial < 2000; ++trial)
+    {
+        std::vector<unsigned char> bytes ((size_t) (random() % 300 + 1));
+        for (auto& b : bytes)
+            b = (unsigned char) random();
+        processor.setStateInformation (bytes.data(), (int) bytes.size());
+    }
+
+    for (auto* p : processor.getParameters())
+    {
+        EXPECT_TRUE (std::isfinite (p->getValue()));
+        EXPECT_GE (p->getValue(), 0.0f);
+        EXPECT_LE (p->getValue(), 1.0f);
+    }
+
+    // Whatever the noise did, the state the host saves next is still a complete parameter tree.
+    const auto after = stateOf (processor);
+    const auto tree = juce::ValueTree::readFromData (after.getData(), after.getSize());
+    EXPECT_TRUE (tree.hasType ("Parameters"));
+    EXPECT_EQ (tree.getNumChildren(), 24);
+}
+
+TEST (ProcessorState, NonFiniteValuesAreIgnoredAndOthersLimited)
+{
+    MorvikAudioProcessor processor;
+    test::setParameter (processor, "Compress", 20.0f);
+
+    juce::ValueTree tree ("Parameters");
+    const auto param = [&tree] (const char* id, const juce::var& value)
+    { tree.appendChild (juce::ValueTree ("PARAM").setProperty ("id", id, nullptr).setProperty ("value", value, nullptr), nullptr); };
+    param ("Compress", std::numeric_limits<double>::quiet_NaN());
+    param ("Makeup", std::numeric_limits<double>::infinity());
+    param ("Ratio", 1000.0);
+    param ("1Freq", -50.0);
+    param ("Smooth", "75");
+    param ("Mix", "loud");
+    tree.appendChild (juce::ValueTree ("PARAM").setProperty ("id", "Character", nullptr), nullptr);
+    test::setParameter (processor, "Character", 80.0f);
+    test::setParameter (processor, "2Gain", -6.0f);
+
+    juce::MemoryOutputStream data;
+    tree.writeToStream (data);
+    processor.setStateInformation (data.getData(), (int) data.getDataSize());
+
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Compress"), 20.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Makeup"), 2.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Ratio"), 20.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "1Freq"), 20.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Smooth"), 75.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Mix"), 1.0f);
+    // Named without a value: the default. Not named at all: kept.
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "Character"), 30.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, "2Gain"), -6.0f);
+}
