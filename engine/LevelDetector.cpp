@@ -1,0 +1,147 @@
+#include "engine/LevelDetector.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace
+{
+// exp (-1 / (seconds x sampleRate)), and 0 (follow at once) whenever that product is not a positive
+// number, so that a zero, negative or unprepared time can never yield a coefficient above 1.
+double coefficientFor (double seconds, double sampleRate) noexcept
+{
+    const double samples = seconds * sampleRate;
+    return samples > 0.0 ? std::exp (-1.0 / samples) : 0.0;
+}
+
+void restartIfNotFinite (SmoothingFilter& filter) noexcept
+{
+    if (! std::isfinite (filter.state))
+    {
+        filter.state = 0.0;
+        filter.first = true;
+    }
+}
+} // namespace
+
+void LevelDetector::prepare (double newSampleRate) noexcept
+{
+    sampleRate = newSampleRate;
+
+    a1 = coefficientFor (0.2, sampleRate);
+    b1 = 1.0 - a1;
+
+    attackSmoother.a = 1.0;
+    attackSmoother.b = 0.0;
+    releaseSmoother.a = 1.0;
+    releaseSmoother.b = 0.0;
+
+    alphaAttack = coefficientFor (attackTime, sampleRate);
+    alphaRelease = coefficientFor (releaseTime, sampleRate);
+
+    state = 0.0;
+}
+
+void LevelDetector::setAttack (const double& seconds) noexcept
+{
+    if (seconds == attackTime || ! std::isfinite (seconds))
+        return;
+
+    attackTime = seconds;
+    alphaAttack = coefficientFor (attackTime, sampleRate);
+}
+
+void LevelDetector::setRelease (const double& seconds) noexcept
+{
+    if (seconds == releaseTime || ! std::isfinite (seconds))
+        return;
+
+    releaseTime = seconds;
+    alphaRelease = coefficientFor (releaseTime, sampleRate);
+}
+
+void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noexcept
+{
+    if (! autoAttack && ! autoRelease)
+        return;
+
+    // An empty block has no average; the times stay as they are.
+    if (numSamples <= 0)
+        return;
+
+    // A track that is exactly 0 (a fresh detector, or one that decayed through a long silence)
+    // starts again from the block's first value.
+    if (peakState == 0.0)
+        peakState = (double) buffer[0];
+
+    if (rmsState == 0.0)
+        rmsState = (double) buffer[0];
+
+    double attackSum = 0.0;
+    double releaseSum = 0.0;
+
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const double x = (double) buffer[i];
+        const double s = x * x;
+
+        peakState = std::max (a1 * peakState + b1 * s, s);
+        rmsState = a1 * rmsState + b1 * s;
+
+        // The crest factor squared. Silence gives 0/0, which fails the test and is skipped.
+        const double crest = peakState / rmsState;
+
+        if (crest > 0.0)
+        {
+            const double attack = 2.0 * maxAttack / crest;
+            attackSum += attack;
+            releaseSum += 2.0 * maxRelease / crest - attack;
+        }
+    }
+
+    // Non-finite input must not stick in the tracks: they restart from the next block's first value.
+    if (! std::isfinite (peakState) || ! std::isfinite (rmsState))
+    {
+        peakState = 0.0;
+        rmsState = 0.0;
+    }
+
+    // Skipped samples still count in the average.
+    const double newAttack = attackSum / numSamples;
+    const double newRelease = releaseSum / numSamples;
+
+    if (! std::isfinite (newAttack) || ! std::isfinite (newRelease))
+        return;
+
+    avgAttack = newAttack;
+    avgRelease = newRelease;
+
+    attackSmoother.process (avgAttack);
+    releaseSmoother.process (avgRelease);
+    restartIfNotFinite (attackSmoother);
+    restartIfNotFinite (releaseSmoother);
+
+    if (autoAttack)
+        setAttack (attackSmoother.state);
+
+    if (autoRelease)
+        setRelease (releaseSmoother.state);
+}
+
+void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
+{
+    double current = state;
+    const double attackCoefficient = alphaAttack;
+    const double releaseCoefficient = alphaRelease;
+
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const double x = (double) buffer[i];
+
+        // A deeper gain change than the state is an attack.
+        const double coefficient = current > x ? attackCoefficient : releaseCoefficient;
+        current = coefficient * current + (1.0 - coefficient) * x;
+        buffer[i] = (float) current;
+    }
+
+    state = std::isfinite (current) ? current : 0.0;
+}

@@ -1,0 +1,12 @@
+#include "engine/SmoothingFilter.h"
+
+void SmoothingFilter::process (const double& input) noexcept
+{
+    if (first)
+    {
+        state = input;
+        first = false;
+    }
+
+    state = a * input + b * state;
+}
