@@ -1,6 +1,7 @@
 #include "HostKit.h"
 
 #include <cmath>
+#include <filesystem>
 
 namespace hostkit
 {
@@ -24,6 +25,14 @@ bool parseFormat (const juce::String& text, Format& format)
 juce::String formatName (Format format)
 {
     return format == Format::vst3 ? "VST3" : "LV2";
+}
+
+// A file named on the command line: relative to the working folder, with "." and ".." resolved.
+static juce::File resolvePath (const juce::String& location)
+{
+    const auto absolute = juce::File::getCurrentWorkingDirectory().getChildFile (location).getFullPathName();
+    return juce::File (juce::String (std::filesystem::path (absolute.toStdString()).lexically_normal().string()))
+        .getLinkedTarget();
 }
 
 //==============================================================================
@@ -71,7 +80,7 @@ std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
 
     if (format == Format::vst3)
     {
-        const juce::File bundle (juce::File::getCurrentWorkingDirectory().getChildFile (location));
+        const auto bundle = resolvePath (location);
 
         if (! bundle.exists())
         {
@@ -83,7 +92,7 @@ std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
     }
     else
     {
-        const juce::File bundle (juce::File::getCurrentWorkingDirectory().getChildFile (location));
+        const auto bundle = resolvePath (location);
 
         if (! location.contains ("://") && ! location.startsWith ("urn:"))
         {

@@ -1,0 +1,571 @@
+// Loads the built VST3 and LV2 bundles through JUCE's own plug-in hosting, the way a host
+// application does, and checks what a host sees: identity, buses, layouts, parameters and their
+// texts, the saved state, and the audio of the whole chain.
+
+#include "HostKit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+namespace
+{
+using hostkit::Format;
+
+constexpr double rate = 48000.0;
+constexpr int block = 480;
+
+struct Environment : public ::testing::Environment
+{
+    void SetUp() override { juce = std::make_unique<juce::ScopedJuceInitialiser_GUI>(); }
+    void TearDown() override
+    {
+        host.reset();
+        juce.reset();
+    }
+
+    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> juce;
+    static inline std::unique_ptr<hostkit::Host> host;
+};
+
+const auto* environment = ::testing::AddGlobalTestEnvironment (new Environment());
+
+hostkit::Host& host()
+{
+    if (Environment::host == nullptr)
+        Environment::host = std::make_unique<hostkit::Host>();
+
+    return *Environment::host;
+}
+
+juce::String bundleFor (Format format) { return format == Format::vst3 ? MORVIK_VST3_BUNDLE : MORVIK_LV2_BUNDLE; }
+
+std::unique_ptr<juce::AudioPluginInstance> load (Format format)
+{
+    juce::String error;
+    auto instance = host().load (format, bundleFor (format), rate, block, error);
+    EXPECT_NE (instance, nullptr) << error;
+    return instance;
+}
+
+// The 24 identifiers and the names a host shows for them.
+const std::vector<std::pair<juce::String, juce::String>> expectedParameters {
+    { "Power", "On Button" }, { "Compress", "Compress" }, { "Ratio", "Ratio" }, { "Attack", "Attack" },
+    { "Release", "Release" }, { "Makeup", "Makeup" }, { "Character", "Character" }, { "Mix", "Mix" },
+    { "Smooth", "Smooth" },   { "1On", "Band1 On" },   { "1Type", "Band1 Type" }, { "1Freq", "Band1 Freq" },
+    { "1Gain", "Band1 Gain" }, { "1Q", "Band1 Q" },     { "2On", "Band2 On" },     { "2Type", "Band2 Type" },
+    { "2Freq", "Band2 Freq" }, { "2Gain", "Band2 Gain" }, { "2Q", "Band2 Q" },     { "3On", "Band3 On" },
+    { "3Type", "Band3 Type" }, { "3Freq", "Band3 Freq" }, { "3Gain", "Band3 Gain" }, { "3Q", "Band3 Q" }
+};
+
+void set (juce::AudioPluginInstance& instance, const juce::String& id, const juce::String& value)
+{
+    juce::String error;
+    ASSERT_TRUE (hostkit::setParameter (instance, id, value, error)) << error;
+}
+
+juce::String textOf (juce::AudioPluginInstance& instance, const juce::String& id)
+{
+    auto* parameter = hostkit::findParameter (instance, id);
+    return parameter != nullptr ? parameter->getText (parameter->getValue(), 1024) : "<missing " + id + ">";
+}
+
+// Prepares a stereo instance, applies the settings and renders.
+juce::AudioBuffer<float> renderThrough (juce::AudioPluginInstance& instance,
+                                        const juce::AudioBuffer<float>& input,
+                                        const std::vector<std::pair<juce::String, juce::String>>& settings,
+                                        const juce::AudioBuffer<float>* sidechain = nullptr,
+                                        std::vector<hostkit::ParameterEvent> events = {},
+                                        int blockSize = block)
+{
+    for (const auto& [id, value] : settings)
+        set (instance, id, value);
+
+    instance.setRateAndBufferSizeDetails (rate, blockSize);
+    instance.prepareToPlay (rate, blockSize);
+
+    hostkit::RenderOptions options;
+    options.blockSize = blockSize;
+    options.events = std::move (events);
+    juce::AudioBuffer<float> output;
+    juce::String error;
+    EXPECT_TRUE (hostkit::render (instance, input, sidechain, output, options, error)) << error;
+    instance.releaseResources();
+    return output;
+}
+
+// A signal with a spread spectrum and changing level, so that identity checks mean something.
+juce::AudioBuffer<float> musicLike (double seconds)
+{
+    auto buffer = hostkit::makeSine (rate, seconds, 110.0, 0.4, 2);
+    juce::Random random (7);
+
+    for (int i = 0; i < buffer.getNumSamples(); ++i)
+    {
+        const double t = i / rate;
+        const double burst = std::exp (-std::fmod (t, 0.25) * 20.0);
+        buffer.addSample (0, i, (float) (0.3 * burst * (random.nextFloat() * 2.0f - 1.0f)));
+        buffer.addSample (1, i, (float) (0.2 * std::sin (juce::MathConstants<double>::twoPi * 660.0 * t)));
+    }
+
+    return buffer;
+}
+
+class BothFormats : public ::testing::TestWithParam<Format>
+{
+};
+
+std::string formatLabel (const ::testing::TestParamInfo<Format>& info)
+{
+    return hostkit::formatName (info.param).toStdString();
+}
+
+//==============================================================================
+TEST_P (BothFormats, IdentityLatencyAndTail)
+{
+    auto instance = load (GetParam());
+    ASSERT_NE (instance, nullptr);
+
+    EXPECT_EQ (instance->getName(), "Morvik");
+    EXPECT_FALSE (instance->acceptsMidi());
+    EXPECT_FALSE (instance->producesMidi());
+
+    instance->prepareToPlay (rate, block);
+    EXPECT_EQ (instance->getLatencySamples(), 0);
+    EXPECT_EQ (instance->getTailLengthSeconds(), 0.0);
+    instance->releaseResources();
+}
+
+TEST_P (BothFormats, LayoutsStereoAcceptedMonoToStereoRefused)
+{
+    auto instance = load (GetParam());
+    ASSERT_NE (instance, nullptr);
+    const auto mono = juce::AudioChannelSet::mono();
+    const auto stereo = juce::AudioChannelSet::stereo();
+    const auto off = juce::AudioChannelSet::disabled();
+
+    EXPECT_TRUE (hostkit::layoutSupported (*instance, stereo, stereo, off));
+    EXPECT_FALSE (hostkit::layoutSupported (*instance, mono, stereo, off));
+    EXPECT_FALSE (hostkit::layoutSupported (*instance, stereo, mono, off));
+}
+
+TEST_P (BothFormats, RendersFiniteAudioOfTheRightLength)
+{
+    const auto input = musicLike (1.3);
+
+    for (const int blockSize : { 32, 441, 2048 })
+    {
+        auto instance = load (GetParam());
+        ASSERT_NE (instance, nullptr);
+        const auto output = renderThrough (*instance, input, { { "Compress", "30" }, { "Character", "100" } }, nullptr, {}, blockSize);
+
+        EXPECT_EQ (output.getNumSamples(), input.getNumSamples()) << "block " << blockSize;
+        EXPECT_EQ (output.getNumChannels(), 2);
+        EXPECT_TRUE (hostkit::allFinite (output)) << "block " << blockSize;
+        EXPECT_GT (hostkit::rmsDb (output, 0, output.getNumSamples()), -40.0) << "the output should not be silent";
+    }
+}
+
+TEST_P (BothFormats, GlobalParametersRoundTripThroughTheSavedState)
+{
+    const std::vector<std::pair<juce::String, juce::String>> settings {
+        { "Power", "0" }, { "Compress", "33.3" }, { "Ratio", "8" },   { "Attack", "50.01" }, { "Release", "1501" },
+        { "Makeup", "-4.5" }, { "Character", "70" }, { "Mix", "0.25" }, { "Smooth", "12" }
+    };
+
+    juce::MemoryBlock state;
+    std::map<juce::String, float> written;
+    {
+        auto first = load (GetParam());
+        ASSERT_NE (first, nullptr);
+
+        for (const auto& [id, value] : settings)
+            set (*first, id, value);
+
+        // A host saves its project while the plug-in runs; process once so the values have landed.
+        const auto input = hostkit::makeSine (rate, 0.05, 440.0, 0.1, 2);
+        renderThrough (*first, input, {});
+
+        for (const auto& [id, value] : settings)
+            written[id] = hostkit::findParameter (*first, id)->getValue();
+
+        first->getStateInformation (state);
+        ASSERT_GT (state.getSize(), 0u);
+    }
+
+    auto second = load (GetParam());
+    ASSERT_NE (second, nullptr);
+    second->setStateInformation (state.getData(), (int) state.getSize());
+    renderThrough (*second, hostkit::makeSine (rate, 0.05, 440.0, 0.1, 2), {});
+
+    for (const auto& [id, value] : settings)
+    {
+        auto* parameter = hostkit::findParameter (*second, id);
+        ASSERT_NE (parameter, nullptr) << id;
+        EXPECT_NEAR (parameter->getValue(), written[id], 1e-5) << id << " after restoring the state";
+        EXPECT_NE (parameter->getValue(), parameter->getDefaultValue()) << id << " should differ from its default";
+    }
+}
+
+//==============================================================================
+// The whole chain, as a host hears it.
+
+TEST_P (BothFormats, PowerOffGivesTheInputExactlyOnceTheCrossfadeHasRun)
+{
+    const auto input = musicLike (1.0);
+    const double switchTime = 0.5;
+    auto instance = load (GetParam());
+    ASSERT_NE (instance, nullptr);
+    const auto output = renderThrough (*instance, input, { { "Compress", "40" }, { "Makeup", "6" }, { "Character", "100" } }, nullptr,
+                                       { { switchTime, "Power", "0" } });
+
+    // The crossfade runs over 20 ms (960 samples at 48 kHz, one more when the float steps fall
+    // short); the change itself lands at the start of the block that begins at the switch time.
+    const int dryFrom = (int) (switchTime * rate) + 961 + 1;
+    EXPECT_EQ (hostkit::maxAbsDifference (input, output, dryFrom, input.getNumSamples()), 0.0)
+        << "after the power crossfade the plug-in must pass the audio untouched";
+}
+
+TEST_P (BothFormats, PowerOffFromTheStartPassesEverySampleUntouched)
+{
+    const auto input = musicLike (0.5);
+    auto instance = load (GetParam());
+    ASSERT_NE (instance, nullptr);
+    const auto output = renderThrough (*instance, input, { { "Power", "0" }, { "Compress", "40" }, { "Character", "100" } });
+
+    EXPECT_EQ (hostkit::maxAbsDifference (input, output, 0, input.getNumSamples()), 0.0);
+}
+
+TEST_P (BothFormats, NoCharacterAndNoMixGiveTheInputAfterTheRamps)
+{
+    const auto input = musicLike (1.2);
+    auto instance = load (GetParam());
+    ASSERT_NE (instance, nullptr);
+    // Start from a coloured, compressed setting so that the ramps to dry really run.
+    const auto output = renderThrough (*instance, input, { { "Compress", "40" }, { "Character", "100" } }, nullptr,
+                                       { { 0.1, "Character", "0" }, { 0.1, "Mix", "0" } });
+
+    // Both blends ramp over 50 ms; from 0.5 s on only the dry signal remains.
+    EXPECT_LT (hostkit::maxAbsDifference (input, output, (int) (0.5 * rate), input.getNumSamples()), 1e-6);
+}
+
+// The gain a steady sine should settle to, from the static soft-knee curve: threshold -compress,
+// knee 6 dB, slope 1/ratio - 1, then makeup.
+double predictedGainDb (double amplitude, double compress, double ratio, double makeup)
+{
+    const double level = 20.0 * std::log10 (amplitude);
+    const double over = level + compress;
+    const double slope = 1.0 / ratio - 1.0;
+    const double knee = 6.0;
+    double change = 0.0;
+
+    if (over > knee / 2)
+        change = slope * over;
+    else if (over > -knee / 2)
+        change = slope * (over + knee / 2) * (over + knee / 2) / (2.0 * knee);
+
+    return change + makeup;
+}
+
+double settledGainDb (const juce::AudioBuffer<float>& input, const juce::AudioBuffer<float>& output)
+{
+    // Over the last half second, where the ballistics have long settled.
+    const int start = output.getNumSamples() - (int) (0.5 * rate);
+    const int length = (int) (0.5 * rate);
+    return hostkit::rmsDb (output, start, length) - hostkit::rmsDb (input, start, length);
+}
+
+// A steady 1 kHz sine settles to the gain the static curve predicts. The detector rectifies each
+// sample, so it sees |A sin|, whose gain change is deepest at the peaks; with an attack much faster
+// than the release, the ballistics hold the gain within a small ripple (well under 0.1 dB here) of
+// the value at the peak, which is what the prediction uses. The colour stage is off (Character 0),
+// the "Smooth" pre-compressor has a 0 dB threshold and 0 dB gain (Smooth 0) and so leaves a sine
+// below full scale alone, and the bands are off. The remaining differences, the ripple and
+// single-precision arithmetic, stay far below the 1 dB allowed.
+struct CurvePoint
+{
+    double amplitude, compress, ratio, makeup;
+};
+
+void expectStaticCurve (Format format, const CurvePoint& point)
+{
+    auto instance = load (format);
+    ASSERT_NE (instance, nullptr);
+    const auto input = hostkit::makeSine (rate, 2.0, 1000.0, point.amplitude, 2);
+    std::vector<std::pair<juce::String, juce::String>> settings {
+        { "Compress", juce::String (point.compress) }, { "Ratio", juce::String (point.ratio) },
+        { "Makeup", juce::String (point.makeup) },     { "Attack", "1" },
+        { "Release", "500" },                           { "Character", "0" },
+        { "Mix", "1" },                                 { "Smooth", "0" }
+    };
+
+    // LV2 cannot address the bands separately (see ParametersAreAllReachable); their default gains
+    // of 0 dB keep them out of the detector anyway.
+    if (format == Format::vst3)
+        for (const auto* id : { "1On", "2On", "3On" })
+            settings.emplace_back (id, "0");
+
+    const auto output = renderThrough (*instance, input, settings);
+    const auto expected = predictedGainDb (point.amplitude, point.compress, point.ratio, point.makeup);
+
+    EXPECT_NEAR (settledGainDb (input, output), expected, 1.0)
+        << "amplitude " << point.amplitude << ", Compress " << point.compress << ", Ratio " << point.ratio
+        << ", Makeup " << point.makeup;
+}
+
+TEST_P (BothFormats, SteadySineWellAboveTheThresholdFollowsTheStaticCurve)
+{
+    expectStaticCurve (GetParam(), { 0.5, 30.0, 4.0, 5.0 });   // 24 dB over: -18 dB, +5 dB makeup
+    expectStaticCurve (GetParam(), { 0.25, 20.0, 20.0, 0.0 }); // "LIMITER": 8 dB over at 20:1
+}
+
+TEST_P (BothFormats, SteadySineInsideTheKneeAndBelowIt)
+{
+    expectStaticCurve (GetParam(), { std::pow (10.0, -29.0 / 20.0), 30.0, 4.0, 5.0 }); // 1 dB over: in the knee
+    expectStaticCurve (GetParam(), { 0.01, 30.0, 4.0, 5.0 });                          // 10 dB under: makeup only
+}
+
+INSTANTIATE_TEST_SUITE_P (Hosts, BothFormats, ::testing::Values (Format::vst3, Format::lv2), formatLabel);
+
+//==============================================================================
+// VST3: buses, layouts, parameters and the side-chain
+
+TEST (Vst3, BusesAreInputSidechainAndOutput)
+{
+    auto instance = load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+
+    ASSERT_EQ (instance->getBusCount (true), 2);
+    ASSERT_EQ (instance->getBusCount (false), 1);
+    EXPECT_EQ (instance->getBus (true, 0)->getName(), "Input");
+    EXPECT_EQ (instance->getBus (true, 1)->getName(), "Sidechain");
+    EXPECT_EQ (instance->getBus (false, 0)->getName(), "Output");
+
+    EXPECT_EQ (instance->getBus (true, 0)->getDefaultLayout(), juce::AudioChannelSet::stereo());
+    EXPECT_EQ (instance->getBus (true, 1)->getDefaultLayout(), juce::AudioChannelSet::stereo());
+    EXPECT_EQ (instance->getBus (false, 0)->getDefaultLayout(), juce::AudioChannelSet::stereo());
+
+    EXPECT_TRUE (instance->getBus (true, 0)->isEnabled());
+    EXPECT_FALSE (instance->getBus (true, 1)->isEnabled()) << "the side-chain starts disabled";
+    EXPECT_TRUE (instance->getBus (false, 0)->isEnabled());
+}
+
+TEST (Vst3, MonoAndStereoWithAnySidechainSetAreAccepted)
+{
+    auto instance = load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+    const auto mono = juce::AudioChannelSet::mono();
+    const auto stereo = juce::AudioChannelSet::stereo();
+    const auto off = juce::AudioChannelSet::disabled();
+
+    for (const auto& sidechain : { off, mono, stereo })
+    {
+        EXPECT_TRUE (hostkit::layoutSupported (*instance, mono, mono, sidechain)) << sidechain.getDescription();
+        EXPECT_TRUE (hostkit::layoutSupported (*instance, stereo, stereo, sidechain)) << sidechain.getDescription();
+        EXPECT_FALSE (hostkit::layoutSupported (*instance, mono, stereo, sidechain)) << sidechain.getDescription();
+    }
+
+    // And the host can switch to mono and render there.
+    ASSERT_TRUE (hostkit::applyLayout (*instance, { 1, 0 }));
+    EXPECT_EQ (instance->getMainBusNumInputChannels(), 1);
+    EXPECT_EQ (instance->getMainBusNumOutputChannels(), 1);
+    const auto input = hostkit::makeSine (rate, 0.3, 440.0, 0.3, 1);
+    const auto output = renderThrough (*instance, input, {});
+    EXPECT_EQ (output.getNumSamples(), input.getNumSamples());
+    EXPECT_TRUE (hostkit::allFinite (output));
+}
+
+TEST (Vst3, TheTwentyFourParametersWithTheirIdentifiersAndNames)
+{
+    auto instance = load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+
+    // JUCE's VST3 wrapper adds its own "Bypass" parameter; everything else is the plug-in's.
+    int own = 0;
+    for (auto* parameter : instance->getParameters())
+        if (parameter->getName (1024) != "Bypass")
+            ++own;
+
+    EXPECT_EQ (own, 24);
+
+    for (size_t i = 0; i < expectedParameters.size(); ++i)
+    {
+        const auto& [id, name] = expectedParameters[i];
+        auto* parameter = hostkit::findParameter (*instance, id);
+        ASSERT_NE (parameter, nullptr) << id;
+        // Found by the number the wrapper derives from the identifier, so automation written by a
+        // host stays attached to the same parameter across builds.
+        EXPECT_TRUE (hostkit::matchesId (*parameter, id)) << id;
+        EXPECT_EQ (parameter->getName (1024), name) << id;
+        EXPECT_EQ (parameter->getParameterIndex(), (int) i) << id << " keeps its place in the list";
+        EXPECT_TRUE (parameter->isAutomatable()) << id;
+    }
+}
+
+TEST (Vst3, ParameterTextsAsTheHostShowsThem)
+{
+    auto instance = load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+
+    const std::vector<std::tuple<juce::String, juce::String, juce::String>> cases {
+        { "Power", "0", "Off" },           { "Power", "1", "On" },
+        { "Compress", "15", "15.0 dB" },   { "Compress", "70", "70.0 dB" },
+        { "Ratio", "4", "4.0" },           { "Ratio", "20", "LIMITER" },
+        { "Attack", "10", "10.00 ms" },    { "Attack", "50.01", "AUTO" },
+        { "Release", "40", "40.00 ms" },   { "Release", "500", "500.0 ms" },
+        { "Release", "1000", "1.00 s" },   { "Release", "1501", "AUTO" },
+        { "Makeup", "2", "2.0 dB " },      { "Character", "0", "CLEAN" },
+        { "Character", "100", "HOT !" },   { "Character", "30", "30.0 %" },
+        { "Mix", "0.5", "50.0 %" },        { "Smooth", "50", "50 %" },
+        { "1Type", "2", "Peak" },          { "2Type", "High Cut", "High Cut" },
+        { "1Freq", "1000", "1.00 kHz" },   { "3Freq", "20000", "20 kHz" },
+        { "2Gain", "-24", "-24.00 dB" },   { "3Q", "0.2", "0.20" },
+    };
+
+    for (const auto& [id, value, text] : cases)
+    {
+        set (*instance, id, value);
+        EXPECT_EQ (textOf (*instance, id), text) << id << " set to " << value;
+    }
+}
+
+TEST (Vst3, BandParametersRoundTripThroughTheSavedState)
+{
+    const std::vector<std::pair<juce::String, juce::String>> settings {
+        { "1On", "0" },    { "1Type", "0" },   { "1Freq", "45" },  { "1Gain", "3.5" },  { "1Q", "2" },
+        { "2Type", "4" },  { "2Freq", "1200" }, { "2Gain", "-6" }, { "2Q", "0.5" },
+        { "3On", "0" },    { "3Type", "2" },   { "3Freq", "9000" }, { "3Gain", "12" },  { "3Q", "7" }
+    };
+
+    juce::MemoryBlock state;
+    std::map<juce::String, juce::String> texts;
+    {
+        auto first = load (Format::vst3);
+        ASSERT_NE (first, nullptr);
+        renderThrough (*first, hostkit::makeSine (rate, 0.05, 440.0, 0.1, 2), settings);
+
+        for (const auto& [id, value] : settings)
+            texts[id] = textOf (*first, id);
+
+        first->getStateInformation (state);
+    }
+
+    auto second = load (Format::vst3);
+    ASSERT_NE (second, nullptr);
+    second->setStateInformation (state.getData(), (int) state.getSize());
+
+    for (const auto& [id, value] : settings)
+        EXPECT_EQ (textOf (*second, id), texts[id]) << id;
+}
+
+// Side-chain tests: threshold -20 dB, 4:1, no makeup, colour and "Smooth" off, bands off.
+const std::vector<std::pair<juce::String, juce::String>> sidechainSettings {
+    { "Compress", "20" }, { "Ratio", "4" }, { "Makeup", "0" }, { "Attack", "1" }, { "Release", "300" },
+    { "Character", "0" }, { "Smooth", "0" }, { "1On", "0" },   { "2On", "0" },    { "3On", "0" }
+};
+
+TEST (Vst3, LoudSidechainCompressesAQuietMainInput)
+{
+    auto instance = load (Format::vst3);
+    ASSERT_NE (instance, nullptr);
+    ASSERT_TRUE (hostkit::applyLayout (*instance, { 2, 2 }));
+    ASSERT_EQ (instance->getTotalNumInputChannels(), 4);
+
+    const auto quietMain = hostkit::makeSine (rate, 1.5, 440.0, 0.05, 2);   // -26 dBFS: under the knee
+    const auto loudSidechain = hostkit::makeSine (rate, 1.5, 200.0, 0.5, 2); // -6 dBFS: 14 dB over
+    const auto output = renderThrough (*instance, quietMain, sidechainSettings, &loudSidechain);
+
+    EXPECT_NEAR (settledGainDb (quietMain, output), predictedGainDb (0.5, 20.0, 4.0, 0.0), 1.0)
+        << "the gain must follow the side-chain's level";
+}
+
+TEST (Vst3, SilentSidechainLeavesALoudMainInputAlone)
+{
+    const auto loudMain = hostkit::makeSine (rate, 1.5, 440.0, 0.5, 2);
+    const auto silence = hostkit::makeSine (rate, 1.5, 200.0, 0.0, 2);
+
+    auto keyed = load (Format::vst3);
+    ASSERT_NE (keyed, nullptr);
+    ASSERT_TRUE (hostkit::applyLayout (*keyed, { 2, 2 }));
+    const auto keyedOutput = renderThrough (*keyed, loudMain, sidechainSettings, &silence);
+    EXPECT_NEAR (settledGainDb (loudMain, keyedOutput), 0.0, 0.1) << "a silent side-chain means no gain reduction";
+
+    // The same input without the side-chain: now the main input drives the detector.
+    auto plain = load (Format::vst3);
+    ASSERT_NE (plain, nullptr);
+    ASSERT_TRUE (hostkit::applyLayout (*plain, { 2, 0 }));
+    const auto plainOutput = renderThrough (*plain, loudMain, sidechainSettings);
+    EXPECT_NEAR (settledGainDb (loudMain, plainOutput), predictedGainDb (0.5, 20.0, 4.0, 0.0), 1.0);
+}
+
+//==============================================================================
+// LV2: what the packaged wrapper offers
+
+TEST (Lv2, OnlyMainBusesAndFixedStereoPorts)
+{
+    auto instance = load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    // The LV2 build has no side-chain bus: JUCE's LV2 wrapper would enable it unasked and read
+    // its ports without a null check.
+    ASSERT_EQ (instance->getBusCount (true), 1);
+    ASSERT_EQ (instance->getBusCount (false), 1);
+    EXPECT_EQ (instance->getBus (true, 0)->getName(), "Input");
+    EXPECT_EQ (instance->getBus (false, 0)->getName(), "Output");
+    EXPECT_EQ (instance->getMainBusNumInputChannels(), 2);
+    EXPECT_EQ (instance->getMainBusNumOutputChannels(), 2);
+}
+
+TEST (Lv2, GlobalParametersInTheirOwnUnits)
+{
+    auto instance = load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    // LV2 carries plain values; JUCE's LV2 host shows them as numbers (no plug-in texts).
+    const std::vector<std::tuple<juce::String, juce::String, juce::String, juce::String>> ranges {
+        { "Compress", "Compress", "0", "70" },  { "Ratio", "Ratio", "1.1", "20" },     { "Attack", "Attack", "0", "50.01" },
+        { "Release", "Release", "5", "1501" },  { "Makeup", "Makeup", "-8", "30" },    { "Character", "Character", "0", "100" },
+        { "Mix", "Mix", "0", "1" },             { "Smooth", "Smooth", "0", "100" },    { "Power", "On Button", "Off", "On" }
+    };
+
+    for (const auto& [id, name, low, high] : ranges)
+    {
+        auto* parameter = hostkit::findParameter (*instance, id);
+        ASSERT_NE (parameter, nullptr) << id;
+        EXPECT_EQ (parameter->getName (1024), name) << id;
+        EXPECT_EQ (parameter->getText (0.0f, 1024), low) << id;
+        EXPECT_EQ (parameter->getText (1.0f, 1024), high) << id;
+    }
+
+    set (*instance, "Compress", "15");
+    EXPECT_EQ (textOf (*instance, "Compress"), "15");
+    set (*instance, "Attack", "50.01");
+    EXPECT_EQ (textOf (*instance, "Attack"), "50.01");
+}
+
+TEST (Lv2, ParametersAreAllReachable)
+{
+    auto instance = load (Format::lv2);
+    ASSERT_NE (instance, nullptr);
+
+    // Every identifier must reach a parameter of its own. JUCE's LV2 wrapper turns an identifier
+    // into a Turtle name and replaces a leading digit by '_', so "1On", "2On" and "3On" would all
+    // become "_On" and the hosts could address only one band.
+    std::map<juce::String, juce::String> byHostId;
+
+    for (const auto& [id, name] : expectedParameters)
+    {
+        auto* parameter = hostkit::findParameter (*instance, id);
+        EXPECT_NE (parameter, nullptr) << id << " is not reachable through LV2";
+
+        if (parameter == nullptr)
+            continue;
+
+        const auto hostId = hostkit::hostParameterId (*parameter);
+        EXPECT_EQ (byHostId.count (hostId), 0u) << id << " shares the LV2 parameter " << hostId << " with " << byHostId[hostId];
+        byHostId[hostId] = id;
+        EXPECT_EQ (parameter->getName (1024), name) << id;
+    }
+}
+} // namespace
