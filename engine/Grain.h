@@ -1,11 +1,239 @@
 #pragma once
-// Placeholder interface; the colour stage is written in its own change.
+
 #include <juce_dsp/juce_dsp.h>
 
+#include <cmath>
+#include <functional>
+#include <iterator>
+
+// The saturation half of the colour stage: an additive polynomial that adds mostly even-order
+// colour, a soft exponential waveshaper, input/output gains and a gentle low-pass, then a trim.
+//
+// Once every ramp has settled a sample x becomes
+//     LP (f (x + amount/100 * P (x)) * outGain) * trim
+// with P and f given by the installed wave. The polynomial is not odd, so positive and negative
+// peaks are shaped differently.
 template <typename SampleType>
 class Grain
 {
 public:
-    void prepare (const juce::dsp::ProcessSpec&) {}
-    void process (const juce::dsp::ProcessContextReplacing<SampleType>&) {}
+    using ShaperFunction = std::function<SampleType (SampleType)>;
+    using Chain = juce::dsp::ProcessorChain<juce::dsp::Gain<SampleType>,
+                                            juce::dsp::WaveShaper<SampleType, ShaperFunction>,
+                                            juce::dsp::Gain<SampleType>,
+                                            juce::dsp::FirstOrderTPTFilter<SampleType>>;
+
+    enum ChainIndex
+    {
+        inGainIndex = 0,
+        shaperIndex,
+        outGainIndex,
+        lowPassIndex
+    };
+
+    static constexpr double gainRampSeconds = 0.3;
+    static constexpr double amountRampSeconds = 0.1;
+    static constexpr SampleType trimDecibels = SampleType (-2);
+    static constexpr SampleType lowPassCutoffHz = SampleType (10000);
+
+    Grain();
+
+    void prepare (const juce::dsp::ProcessSpec& spec);
+    void process (const juce::dsp::ProcessContextReplacing<SampleType>& context);
+
+    // Installs the shape, polynomial and filter cutoff of `wave` when it differs from the one
+    // installed. This build has a single shape, so any wave number installs it.
+    void setWave();
+
+    // The saturation curve: sign (x) * (1 - e^(-4|x|)) / (1 - e^-4), so that f (+-1) = +-1 and the
+    // output stays below 1 / (1 - e^-4) however hard it is driven.
+    static SampleType wave3Shape (SampleType x) noexcept;
+
+    int currentWave = 4;
+    int wave = 3;
+    SampleType inGainDb = 0;
+    SampleType outGainDb = 0;
+    SampleType amountPercent = 10;
+    juce::SmoothedValue<SampleType, juce::ValueSmoothingTypes::Linear> amount { SampleType (0) };
+    juce::dsp::Gain<SampleType> trim;
+    Chain chain;
+    juce::Array<SampleType> polynomial { SampleType (0) };
+
+private:
+    void setLowPassCutoff (SampleType cutoffHz);
+
+    // The cutoff asked for, and the rate the filter runs at. At rates where the cutoff would not
+    // lie below the Nyquist frequency the first-order filter goes unstable, so it is pulled below.
+    SampleType requestedCutoffHz = lowPassCutoffHz;
+    double filterSampleRate = 44100.0;
+    size_t preparedChannels = 0;
 };
+
+//==============================================================================
+template <typename SampleType>
+Grain<SampleType>::Grain()
+{
+    chain.template get<lowPassIndex>().setType (juce::dsp::FirstOrderTPTFilterType::lowpass);
+    setWave();
+    setLowPassCutoff (lowPassCutoffHz);
+}
+
+template <typename SampleType>
+SampleType Grain<SampleType>::wave3Shape (SampleType x) noexcept
+{
+    const auto sign = x < SampleType (0) ? SampleType (-1) : SampleType (1);
+    return sign * (SampleType (1) - std::exp (SampleType (-4) * std::abs (x))) / SampleType (0.9816844);
+}
+
+template <typename SampleType>
+void Grain<SampleType>::setWave()
+{
+    if (wave == currentWave)
+        return;
+
+    static constexpr SampleType wave3Polynomial[] = { SampleType (0),   SampleType (0), SampleType (1.2),
+                                                      SampleType (8),   SampleType (4), SampleType (7),
+                                                      SampleType (2),   SampleType (3), SampleType (1.5) };
+
+    // A plain function pointer sits inside std::function without a heap block, and the array keeps
+    // its storage across clearQuick, so a later change of wave would not allocate either.
+    chain.template get<shaperIndex>().functionToUse = &Grain::wave3Shape;
+
+    polynomial.clearQuick();
+    polynomial.addArray (wave3Polynomial, (int) std::size (wave3Polynomial));
+
+    setLowPassCutoff (SampleType (9000));
+    currentWave = wave;
+}
+
+template <typename SampleType>
+void Grain<SampleType>::setLowPassCutoff (SampleType cutoffHz)
+{
+    requestedCutoffHz = cutoffHz;
+
+    const auto nyquist = SampleType (0.5 * filterSampleRate);
+    chain.template get<lowPassIndex>().setCutoffFrequency (cutoffHz < nyquist ? cutoffHz : SampleType (0.45 * filterSampleRate));
+}
+
+template <typename SampleType>
+void Grain<SampleType>::prepare (const juce::dsp::ProcessSpec& spec)
+{
+    auto safeSpec = spec;
+
+    if (! (std::isfinite (safeSpec.sampleRate) && safeSpec.sampleRate > 0.0))
+        safeSpec.sampleRate = 44100.0;
+
+    safeSpec.maximumBlockSize = juce::jmax (safeSpec.maximumBlockSize, (juce::uint32) 1);
+    safeSpec.numChannels = juce::jmax (safeSpec.numChannels, (juce::uint32) 1);
+
+    auto& inGain = chain.template get<inGainIndex>();
+    auto& outGain = chain.template get<outGainIndex>();
+    auto& lowPass = chain.template get<lowPassIndex>();
+
+    inGain.prepare (safeSpec);
+    outGain.prepare (safeSpec);
+    lowPass.prepare (safeSpec);
+    filterSampleRate = safeSpec.sampleRate;
+    preparedChannels = safeSpec.numChannels;
+    setLowPassCutoff (requestedCutoffHz);
+
+    inGain.setRampDurationSeconds (gainRampSeconds);
+    outGain.setRampDurationSeconds (gainRampSeconds);
+
+    trim.prepare (safeSpec);
+    trim.setRampDurationSeconds (gainRampSeconds);
+
+    // A gain's preparation snaps it to its target, which is still silence the first time round:
+    // the wet signal then fades in from nothing instead of starting with a click. Later
+    // preparations find the targets already in place and do not ramp again.
+    amount.reset (safeSpec.sampleRate, amountRampSeconds);
+    amount.setTargetValue (amountPercent);
+
+    inGainDb = 0;
+    outGainDb = -3;
+
+    inGain.reset();
+    outGain.reset();
+    lowPass.reset();
+}
+
+template <typename SampleType>
+void Grain<SampleType>::process (const juce::dsp::ProcessContextReplacing<SampleType>& context)
+{
+    auto& inGain = chain.template get<inGainIndex>();
+    auto& outGain = chain.template get<outGainIndex>();
+
+    inGain.setGainDecibels (inGainDb);
+    outGain.setGainDecibels (outGainDb);
+
+    // The filter keeps one state per prepared channel; further channels are passed by.
+    auto block = context.getOutputBlock();
+
+    if (block.getNumChannels() > preparedChannels)
+        block = block.getSubsetChannelBlock (0, preparedChannels);
+
+    const auto numChannels = block.getNumChannels();
+    const auto numSamples = block.getNumSamples();
+    const auto hasAudio = numChannels > 0 && numSamples > 0;
+
+    juce::dsp::ProcessContextReplacing<SampleType> stageContext (block);
+    stageContext.isBypassed = context.isBypassed;
+
+    if (hasAudio)
+    {
+        if (context.isBypassed)
+        {
+            amount.skip ((int) (numChannels * numSamples));
+        }
+        else
+        {
+            const auto* coefficients = polynomial.begin();
+            const auto numCoefficients = polynomial.size();
+
+            const auto addPolynomial = [&] (auto&& nextAmount)
+            {
+                for (size_t channel = 0; channel < numChannels; ++channel)
+                {
+                    auto* samples = block.getChannelPointer (channel);
+
+                    for (size_t i = 0; i < numSamples; ++i)
+                    {
+                        const auto x = samples[i];
+                        const auto a = nextAmount();
+
+                        auto p = SampleType (0);
+
+                        for (auto k = numCoefficients; --k >= 0;)
+                            p = p * x + coefficients[k];
+
+                        samples[i] = x + (a / SampleType (100)) * p;
+                    }
+                }
+            };
+
+            // The smoother advances once per sample of each channel, channel after channel, so
+            // during its ramp a later channel runs further along than an earlier one. Once it
+            // has settled every step would return the target anyway.
+            if (amount.isSmoothing())
+            {
+                addPolynomial ([this] { return amount.getNextValue(); });
+            }
+            else
+            {
+                const auto settled = amount.getTargetValue();
+                addPolynomial ([settled] { return settled; });
+            }
+        }
+
+        chain.process (stageContext);
+    }
+
+    trim.setGainDecibels (trimDecibels);
+
+    if (hasAudio)
+        trim.process (stageContext);
+
+    setWave();
+}
+
+extern template class Grain<float>;
