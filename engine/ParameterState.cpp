@@ -260,6 +260,23 @@ bool readNumber (const juce::var& value, double& number)
 
     return false;
 }
+
+// The value to hand to the parameter tree for a parameter that should end up at `value`. The tree
+// sets, and so reports to the host, every parameter whose new value differs from the one it holds,
+// compared exactly. Some values cannot be held exactly: the frequency axis maps plain to normalised
+// and back with slightly different constants, so 40 Hz comes back as 40.000004 Hz, and loading the
+// same preset twice would report every frequency as changed again. A value that normalises to
+// within a hair of the current one (far less than any step of any parameter) is therefore handed
+// over as the current value itself, which the tree recognises as no change.
+double valueToRestore (const juce::RangedAudioParameter& parameter, float current, double value)
+{
+    constexpr float sameNormalisedValue = 1.0e-5f;
+
+    if (std::abs (parameter.convertTo0to1 (current) - parameter.convertTo0to1 ((float) value)) <= sameNormalisedValue)
+        return (double) current;
+
+    return value;
+}
 } // namespace
 
 namespace ParameterState
@@ -282,27 +299,47 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
     static const juce::Identifier idProperty ("id");
     static const juce::Identifier valueProperty ("value");
 
+    static const juce::Identifier parameterType ("PARAM");
+
     juce::StringArray named;
 
-    for (auto child : tree)
+    for (int i = tree.getNumChildren(); --i >= 0;)
     {
+        auto child = tree.getChild (i);
         const auto id = child.getProperty (idProperty).toString();
         auto* parameter = parameters.getParameter (id);
 
         if (parameter == nullptr)
             continue;
 
+        // The parameter tree binds any child that names a parameter, whatever its type, and saves it
+        // back as it is. A damaged entry of another type is dropped, so the parameter keeps its
+        // value and the saved state holds only "PARAM" entries for it.
+        if (! child.hasType (parameterType))
+        {
+            tree.removeChild (i, nullptr);
+            continue;
+        }
+
         named.add (id);
 
-        // Without a value the parameter takes its default, which is the parameter tree's own rule.
+        const auto current = parameters.getRawParameterValue (id)->load();
+
+        // Without a value the parameter takes its default, which is the parameter tree's own rule;
+        // writing the default out keeps a reload quiet and the saved state complete.
         if (! child.hasProperty (valueProperty))
+        {
+            const auto defaultValue = parameter->convertFrom0to1 (parameter->getDefaultValue());
+            child.setProperty (valueProperty, valueToRestore (*parameter, current, defaultValue), nullptr);
             continue;
+        }
 
         double number = 0.0;
         if (readNumber (child.getProperty (valueProperty), number))
         {
             const auto range = parameter->getNormalisableRange();
-            child.setProperty (valueProperty, juce::jlimit ((double) range.start, (double) range.end, number), nullptr);
+            const auto limited = juce::jlimit ((double) range.start, (double) range.end, number);
+            child.setProperty (valueProperty, valueToRestore (*parameter, current, limited), nullptr);
         }
         else
         {
