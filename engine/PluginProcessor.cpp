@@ -168,7 +168,10 @@ void MorvikAudioProcessor::prepareToPlay (double newSampleRate, int samplesPerBl
     const auto impulse = consoleImpulse (irIndex);
     console.loadImpulseResponse (formatManager, impulse.data, impulse.size);
 
+    // The blend starts at the current "Character" instead of ramping there from wherever it
+    // stood (fully wet on the first preparation), which would colour the first 50 ms regardless.
     characterMixer.prepare (spec);
+    characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, apvts.getRawParameterValue ("Character")->load() / 100.0f));
     characterMixer.reset();
 
     setLatencySamples (0);
@@ -385,6 +388,9 @@ void MorvikAudioProcessor::pushNextSampleToFifo (const juce::AudioBuffer<float>&
 
 void MorvikAudioProcessor::resizeAnalyserFeed (int numSamples)
 {
+    // A feed needs at least one slot: with none, even an empty block would be refused.
+    numSamples = juce::jmax (1, numSamples);
+
     const juce::SpinLock::ScopedLockType lock (analyserResizeLock);
     analyserFifo.setTotalSize (numSamples);
     analyserBuffer.setSize (1, numSamples);
