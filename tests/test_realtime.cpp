@@ -3,21 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <random>
 #include <thread>
 #include <vector>
 
 //==============================================================================
-// Allocation counting. The framework's buffers take their memory from malloc directly and the
-// standard library's operator new ends there too, so the malloc family is where every allocation
-// of the audio thread shows up. Counting is switched on per thread, only around processBlock, so
-// parameter changes, the analyser reader and the framework's own threads never count. Sanitizers
-// replace malloc themselves; under them the allocation test is skipped.
+// Allocation and lock counting. The framework's buffers take their memory from malloc directly and
+// the standard library's operator new ends there too, so the malloc family is where every
+// allocation of the audio thread shows up; every blocking lock of the framework and the standard
+// library (CriticalSection, std::mutex, condition variables, read-write locks) ends in a pthread
+// mutex or read-write lock. Counting is switched on per thread, only around processBlock, so
+// parameter changes, the analyser reader and the framework's own threads never count. Try-locks
+// are allowed and not counted. Sanitizers replace these functions themselves; under them the
+// counting tests are skipped.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
  #define MORVIK_COUNTS_ALLOCATIONS 0
 #elif defined(__has_feature)
@@ -34,6 +41,7 @@ namespace
 __attribute__ ((tls_model ("initial-exec"))) thread_local bool countingOnThisThread = false;
 std::atomic<long> allocations { 0 };
 std::atomic<long> releases { 0 };
+std::atomic<long> locks { 0 };
 
 struct CountedScope
 {
@@ -92,6 +100,56 @@ extern "C"
         if (countingOnThisThread && pointer != nullptr)
             releases.fetch_add (1, std::memory_order_relaxed);
         __libc_free (pointer);
+    }
+
+}
+
+namespace
+{
+// The C library's own lock functions, looked up once past this executable's replacements.
+template <typename Function>
+Function* nextDefinition (std::atomic<Function*>& cache, const char* name) noexcept
+{
+    auto* function = cache.load (std::memory_order_acquire);
+    if (function == nullptr)
+    {
+        function = reinterpret_cast<Function*> (dlsym (RTLD_NEXT, name));
+        cache.store (function, std::memory_order_release);
+    }
+    return function;
+}
+
+std::atomic<int (*) (pthread_mutex_t*)> libcMutexLock { nullptr };
+std::atomic<int (*) (pthread_rwlock_t*)> libcReadLock { nullptr };
+std::atomic<int (*) (pthread_rwlock_t*)> libcWriteLock { nullptr };
+
+// Resolved before main, while only one thread runs.
+[[maybe_unused]] const bool lockFunctionsResolved = nextDefinition (libcMutexLock, "pthread_mutex_lock") != nullptr
+                                                    && nextDefinition (libcReadLock, "pthread_rwlock_rdlock") != nullptr
+                                                    && nextDefinition (libcWriteLock, "pthread_rwlock_wrlock") != nullptr;
+} // namespace
+
+extern "C"
+{
+    int pthread_mutex_lock (pthread_mutex_t* mutex) noexcept
+    {
+        if (countingOnThisThread)
+            locks.fetch_add (1, std::memory_order_relaxed);
+        return nextDefinition (libcMutexLock, "pthread_mutex_lock") (mutex);
+    }
+
+    int pthread_rwlock_rdlock (pthread_rwlock_t* lock) noexcept
+    {
+        if (countingOnThisThread)
+            locks.fetch_add (1, std::memory_order_relaxed);
+        return nextDefinition (libcReadLock, "pthread_rwlock_rdlock") (lock);
+    }
+
+    int pthread_rwlock_wrlock (pthread_rwlock_t* lock) noexcept
+    {
+        if (countingOnThisThread)
+            locks.fetch_add (1, std::memory_order_relaxed);
+        return nextDefinition (libcWriteLock, "pthread_rwlock_wrlock") (lock);
     }
 }
 
@@ -222,26 +280,41 @@ void drainFeed (MorvikAudioProcessor& processor)
 } // namespace
 
 //==============================================================================
-TEST (RealTime, CounterSeesAllocations)
+TEST (RealTime, CountersSeeAllocationsAndLocks)
 {
 #if MORVIK_COUNTS_ALLOCATIONS
-    const auto before = allocations.load();
+    const auto allocationsBefore = allocations.load();
+    const auto locksBefore = locks.load();
+    juce::CriticalSection section;
+    std::mutex mutex;
     {
         CountedScope counting;
         std::vector<int> values (100);
         juce::HeapBlock<float> block (64);
         juce::ignoreUnused (values, block);
+
+        const juce::ScopedLock scoped (section);
+        const std::lock_guard<std::mutex> guard (mutex);
     }
-    EXPECT_GE (allocations.load() - before, 2);
+    EXPECT_GE (allocations.load() - allocationsBefore, 2);
+    EXPECT_GE (locks.load() - locksBefore, 2);
+
+    // A try-lock never waits and is not counted.
+    {
+        CountedScope counting;
+        const juce::ScopedTryLock attempt (section);
+        EXPECT_TRUE (attempt.isLocked());
+    }
+    EXPECT_EQ (locks.load() - locksBefore, 2);
 #else
     GTEST_SKIP() << "allocation counting is off under sanitizers";
 #endif
 }
 
-// The audio thread allocates and frees nothing once prepareToPlay has run: not on the first chunk,
-// not while parameters of every kind change, "Power" toggles, the feed is read, block lengths vary
-// above and below the prepared size, and another thread automates everything.
-TEST (RealTime, AudioThreadNeverAllocates)
+// The audio thread allocates, frees and waits on nothing once prepareToPlay has run: not on the
+// first chunk, not while parameters of every kind change, "Power" toggles, the feed is read, block
+// lengths vary above and below the prepared size, and another thread automates everything.
+TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
 {
 #if MORVIK_COUNTS_ALLOCATIONS
     struct Case
@@ -266,6 +339,7 @@ TEST (RealTime, AudioThreadNeverAllocates)
 
         allocations = 0;
         releases = 0;
+        locks = 0;
 
         auto runBlock = [&] (int length)
         {
@@ -316,6 +390,7 @@ TEST (RealTime, AudioThreadNeverAllocates)
 
         EXPECT_EQ (allocations.load(), 0);
         EXPECT_EQ (releases.load(), 0);
+        EXPECT_EQ (locks.load(), 0);
     }
 #else
     GTEST_SKIP() << "allocation counting is off under sanitizers";
