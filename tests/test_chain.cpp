@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <functional>
-#include <limits>
 #include <random>
 #include <vector>
 
@@ -636,6 +635,50 @@ INSTANTIATE_TEST_SUITE_P (
         Routing { "MonoSidechainStereo", 1, Set::stereo(), 2, 1, 2 },
         Routing { "MonoSidechainOnButNoChannels", 1, Set::mono(), 0, 0, 0 }),
     [] (const ::testing::TestParamInfo<Routing>& paramInfo) { return std::string (paramInfo.param.name); });
+
+TEST (Routing, ActiveBandsFilterTheDetectorBeforeTheAnalyserSeesIt)
+{
+    // Band 1 as a Low Cut at 2 kHz takes a 100 Hz tone out of the detector (12 dB per octave over
+    // more than four octaves); switched off, the tone passes unchanged.
+    for (const bool bandOn : { true, false })
+    {
+        SCOPED_TRACE (bandOn);
+        auto processor = makeProcessor (48000.0, 480, Set::stereo(), Set::disabled(), [bandOn] (MorvikAudioProcessor& p)
+                                        {
+                                            useTransparentDetector (p);
+                                            test::setParameter (p, "1Type", 0.0f);
+                                            test::setParameter (p, "1Freq", 2000.0f);
+                                            test::setParameter (p, "1On", bandOn ? 1.0f : 0.0f);
+                                        });
+        openFeed (*processor);
+
+        juce::AudioBuffer<float> block (2, 480);
+        float detectorPeak = 0.0f, fedPeak = 0.0f;
+        for (int b = 0; b < 20; ++b)
+        {
+            test::fillSine (block, 48000.0, 100.0, 0.5f, b * 480);
+            process (*processor, block);
+            const auto fed = drainFeed (*processor);
+            if (b >= 10)
+            {
+                detectorPeak = std::max (detectorPeak, test::peakOrInfinity (processor->sidechainBuffer));
+                for (const float v : fed)
+                    fedPeak = std::max (fedPeak, std::abs (v));
+            }
+        }
+
+        if (bandOn)
+        {
+            EXPECT_LT (detectorPeak, 0.005f);
+            EXPECT_LT (fedPeak, 0.01f);
+        }
+        else
+        {
+            EXPECT_NEAR (detectorPeak, 0.5f, 0.001f);
+            EXPECT_NEAR (fedPeak, 1.0f, 0.002f);
+        }
+    }
+}
 
 TEST (Routing, SidechainDrivesTheCompressionOfTheMainSignal)
 {
