@@ -64,7 +64,9 @@ TEST (ProcessorFrame, ChunksReferToTheHostMemory)
             EXPECT_EQ (chunk.numChannels, 3);
             EXPECT_EQ (chunk.numSamples, std::min (blockSize, std::max (n - offset, 0)));
             if (n > 0)
+            {
                 EXPECT_EQ (chunk.firstSample, host.getReadPointer (0) + offset);
+            }
             offset += chunk.numSamples;
         }
         EXPECT_EQ (offset, n);
