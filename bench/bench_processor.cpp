@@ -1,0 +1,95 @@
+// The whole processor's cost per stereo frame, driven directly (no host in between), at the rates
+// and block sizes hosts commonly use, plus the memory one instance takes.
+
+#include "engine/PluginProcessor.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace
+{
+// Peak resident memory of this process so far, in KiB (Linux's VmHWM).
+long peakResidentKiB()
+{
+    std::ifstream status ("/proc/self/status");
+    for (std::string line; std::getline (status, line);)
+        if (line.rfind ("VmHWM:", 0) == 0)
+            return std::stol (line.substr (6));
+    return -1;
+}
+
+long residentKiB()
+{
+    std::ifstream status ("/proc/self/status");
+    for (std::string line; std::getline (status, line);)
+        if (line.rfind ("VmRSS:", 0) == 0)
+            return std::stol (line.substr (6));
+    return -1;
+}
+
+void setParameter (MorvikAudioProcessor& processor, const char* id, float plainValue)
+{
+    auto* parameter = processor.apvts.getParameter (id);
+    parameter->setValueNotifyingHost (parameter->convertTo0to1 (plainValue));
+}
+
+void processorCost (benchmark::State& state)
+{
+    const double rate = (double) state.range (0);
+    const int block = (int) state.range (1);
+
+    const long before = residentKiB();
+    auto processor = std::make_unique<MorvikAudioProcessor>();
+    processor->setRateAndBufferSizeDetails (rate, block);
+    processor->prepareToPlay (rate, block);
+    const long after = residentKiB();
+
+    // A working setting: every stage runs, including two active detector bands.
+    setParameter (*processor, "Compress", 24.0f);
+    setParameter (*processor, "Character", 60.0f);
+    setParameter (*processor, "Attack", 50.01f);
+    setParameter (*processor, "Release", 1501.0f);
+    setParameter (*processor, "1Gain", -6.0f);
+    setParameter (*processor, "2Gain", 4.0f);
+
+    juce::AudioBuffer<float> buffer (2, block);
+    std::mt19937 random (3);
+    std::normal_distribution<float> noise (0.0f, 0.1f);
+    juce::AudioBuffer<float> source (2, 1 << 16);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < source.getNumSamples(); ++i)
+            source.setSample (c, i, noise (random));
+
+    juce::MidiBuffer midi;
+    int position = 0;
+
+    for (auto _ : state)
+    {
+        if (position + block > source.getNumSamples())
+            position = 0;
+
+        for (int c = 0; c < 2; ++c)
+            buffer.copyFrom (c, 0, source, c, position, block);
+
+        processor->processBlock (buffer, midi);
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+        position += block;
+    }
+
+    state.SetItemsProcessed (state.iterations() * block);
+    state.counters["ns_per_frame"] = benchmark::Counter ((double) state.iterations() * block,
+                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["instance_KiB"] = (double) (after - before);
+    state.counters["peak_RSS_KiB"] = (double) peakResidentKiB();
+}
+} // namespace
+
+BENCHMARK (processorCost)
+    ->ArgsProduct ({ { 44100, 48000, 96000 }, { 32, 128, 512, 2048 } })
+    ->ArgNames ({ "rate", "block" })
+    ->Unit (benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
