@@ -4,6 +4,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Let ccache share results between clones of the project in different folders.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 build=${1:-"$root/build"}
 shift || true
 

@@ -5,6 +5,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Let ccache share results between clones of the project in different folders.
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 jobs=$(nproc)
 
 "$root/scripts/install-deps.sh"
