@@ -27,6 +27,14 @@ const char* usage = R"(usage:
       largest sample difference and both levels as JSON
   morvik_host envelope in.wav out.wav table.txt [--window MS]
       a table of time, input level, output level and their difference (dB) per window
+  morvik_host to-raw in.wav out.raw
+      int32 frames, int32 channels, then each channel's float32 samples in turn (little endian);
+      the Ardour player reads this
+  morvik_host trim in.wav out.wav [--skip N] [--like ref.wav]
+      drops N leading frames and keeps as many frames as ref.wav has (float WAV out)
+  morvik_host host-values <vst3|lv2> <bundle|uri> Id=value ...
+      one line per setting: the parameter's name as hosts label it, a tab, and the value a host
+      writes (the normalised value for VST3, the plain value for LV2)
 )";
 
 int fail (const juce::String& message)
@@ -399,6 +407,106 @@ int envelope (const Options& options)
     return 0;
 }
 
+int toRaw (const Options& options)
+{
+    if (options.positional.size() < 2)
+        return fail ("to-raw needs in.wav and out.raw");
+
+    juce::AudioBuffer<float> buffer;
+    double rate = 0.0;
+    juce::String error;
+
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+        return fail (error);
+
+    const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]);
+    file.deleteFile();
+    juce::FileOutputStream stream (file);
+
+    if (! stream.openedOk())
+        return fail ("cannot write " + file.getFullPathName());
+
+    stream.writeInt (buffer.getNumSamples());
+    stream.writeInt (buffer.getNumChannels());
+
+    for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+            stream.writeFloat (buffer.getSample (channel, i));
+
+    return stream.getStatus().wasOk() ? 0 : fail ("cannot write " + file.getFullPathName());
+}
+
+int trim (const Options& options)
+{
+    if (options.positional.size() < 2)
+        return fail ("trim needs in.wav and out.wav");
+
+    juce::AudioBuffer<float> buffer;
+    double rate = 0.0;
+    juce::String error;
+
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+        return fail (error);
+
+    const int skip = juce::jlimit (0, buffer.getNumSamples(), options.single.getValue ("skip", "0").getIntValue());
+    int frames = buffer.getNumSamples() - skip;
+
+    if (options.single.containsKey ("like"))
+    {
+        juce::AudioBuffer<float> reference;
+        double referenceRate = 0.0;
+
+        if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.single["like"]), reference, referenceRate, error))
+            return fail (error);
+
+        frames = juce::jmin (frames, reference.getNumSamples());
+    }
+
+    juce::AudioBuffer<float> trimmed (buffer.getNumChannels(), frames);
+
+    for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
+        trimmed.copyFrom (channel, 0, buffer, channel, skip, frames);
+
+    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), trimmed, rate, error))
+        return fail (error);
+
+    return 0;
+}
+
+int hostValues (hostkit::Format format, const juce::String& location, const Options& options)
+{
+    hostkit::Host host;
+    juce::String error;
+    auto instance = host.load (format, location, 48000.0, 512, error);
+
+    if (instance == nullptr)
+        return fail (error);
+
+    for (const auto& assignment : options.positional)
+    {
+        hostkit::ParameterEvent event;
+
+        if (! splitAssignment (assignment, event))
+            return fail ("bad setting " + assignment);
+
+        auto* parameter = hostkit::findParameter (*instance, event.id);
+
+        if (parameter == nullptr)
+            return fail ("no parameter \"" + event.id + "\"");
+
+        const auto normalised = hostkit::normalisedFor (*parameter, event.value);
+        // LV2 hosts write plain values: JUCE's LV2 host maps its normalised value linearly onto
+        // the port's range, so the plain value comes back through that same mapping.
+        const double written = format == hostkit::Format::vst3 ? (double) normalised : parameter->getText (normalised, 1024).getDoubleValue();
+        const auto text = format == hostkit::Format::lv2 && parameter->isDiscrete() && parameter->getNumSteps() <= 64
+                              ? juce::String (juce::roundToInt (normalised * (float) (parameter->getNumSteps() - 1)))
+                              : juce::String (written, 9);
+        std::cout << parameter->getName (1024) << "\t" << text << std::endl;
+    }
+
+    return 0;
+}
+
 int writeSignal (const juce::String& kind, const Options& options)
 {
     if (options.positional.size() < 1)
@@ -448,7 +556,7 @@ int main (int argc, char* argv[])
     Options options;
     juce::String error;
 
-    if (command == "info" || command == "render")
+    if (command == "info" || command == "render" || command == "host-values")
     {
         hostkit::Format format;
 
@@ -457,6 +565,9 @@ int main (int argc, char* argv[])
 
         if (! parseOptions (args, 3, options, error))
             return fail (error);
+
+        if (command == "host-values")
+            return hostValues (format, args[2], options);
 
         return command == "info" ? info (format, args[2], options) : render (format, args[2], options);
     }
@@ -472,6 +583,10 @@ int main (int argc, char* argv[])
         return compare (options);
     if (command == "envelope")
         return envelope (options);
+    if (command == "to-raw")
+        return toRaw (options);
+    if (command == "trim")
+        return trim (options);
 
     return fail ("unknown command " + command + "\n" + usage);
 }
