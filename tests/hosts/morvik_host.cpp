@@ -396,7 +396,7 @@ int envelope (const Options& options)
         const auto inDb = juce::jmax (-120.0, hostkit::rmsDb (in, start, window));
         const auto outDb = juce::jmax (-120.0, hostkit::rmsDb (out, start, window));
         // Where the input is near silence the difference says nothing about the gain.
-        const auto difference = inDb > -70.0 ? outDb - inDb : 0.0;
+        const auto difference = inDb > -50.0 ? outDb - inDb : 0.0;
         table << juce::String ((start + window * 0.5) / rate, 4) << " " << juce::String (inDb, 3) << " "
               << juce::String (outDb, 3) << " " << juce::String (difference, 3) << "\n";
     }
