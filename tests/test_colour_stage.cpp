@@ -253,7 +253,6 @@ TEST (EmbeddedImpulse, DecodesAsMonoTwentyFourBitAt88200)
     std::unique_ptr<juce::AudioFormatReader> reader (formats().createReaderFor (
         std::make_unique<juce::MemoryInputStream> (BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size, false)));
     ASSERT_NE (reader, nullptr);
-
     EXPECT_EQ (reader->getFormatName(), "WAV file");
     EXPECT_EQ (reader->numChannels, 1u);
     EXPECT_EQ (reader->sampleRate, 88200.0);
@@ -333,28 +332,10 @@ TEST (GrainSettled, SecondPreparationDoesNotRampAndHeldInputsFollowTheLowPass)
     EXPECT_NEAR (settledOutput (1.0), 1.01866 * outGain * trimGain, 1e-5);
     EXPECT_NEAR (settledOutput (0.5), 0.9523 * outGain * trimGain, 1e-4);
     EXPECT_NEAR (settledOutput (-1.0), -1.01821 * outGain * trimGain, 1e-5);
-}
 
-TEST (GrainSettled, PositiveAndNegativePeaksDiffer)
-{
-    Grain<float> grain;
-    settle (grain, 48000.0, 512, 1);
-
-    // 187.5 Hz: 256 samples per period, with samples on both peaks.
-    juce::AudioBuffer<float> buffer (1, 12000);
-    for (int i = 0; i < buffer.getNumSamples(); ++i)
-        buffer.setSample (0, i, (float) (0.5 * std::sin (juce::MathConstants<double>::twoPi * i / 256.0)));
-    processChunks (grain, buffer, 512);
-
-    const auto range = buffer.findMinMax (0, 12000 - 2560, 2560);
-    double sum = 0.0;
-    for (int i = 12000 - 2560; i < 12000; ++i)
-        sum += buffer.getSample (0, i);
-
-    EXPECT_NEAR (range.getEnd(), settledOutput (0.5), 2e-3);
-    EXPECT_NEAR (range.getStart(), settledOutput (-0.5), 2e-3);
-    EXPECT_GT (range.getEnd() + range.getStart(), 0.02);
-    EXPECT_GT (sum, 0.0) << "the even terms leave a positive offset";
+    // The polynomial is not odd: positive and negative peaks of the same size come out differently.
+    EXPECT_GT (settledOutput (0.5) + settledOutput (-0.5), 0.02);
+    EXPECT_GT (settledOutput (1.0) + settledOutput (-1.0), 2e-4);
 }
 
 //==============================================================================
@@ -426,7 +407,6 @@ TEST (GrainRamps, StereoChannelOneRunsFurtherAlongTheAmountRamp)
     silenceMono.clear();
     processChunks (stereo, silenceStereo, 441);
     processChunks (mono, silenceMono, 441);
-
     EXPECT_EQ (stereo.amount.getCurrentValue(), 10.0f);
     EXPECT_NEAR (mono.amount.getCurrentValue(), 5.0, 1e-3);
 }

@@ -210,13 +210,6 @@ TEST (CrestFactor, SteadyLevelGivesTheLongestTimesAndASineAboutHalf)
 
     EXPECT_NEAR (sine.attackTime, 0.08, 0.08 * 0.015);
     EXPECT_NEAR (sine.releaseTime, 0.92, 0.92 * 0.015);
-
-    // Skipped values still count in the average: 511 steady values and one 0/0.
-    auto mixed = automaticDetector();
-    std::fill (buffer.begin(), buffer.end(), 0.5f);
-    buffer.back() = notANumber;
-    mixed.processCrestFactor (buffer.data(), block);
-    EXPECT_NEAR (mixed.attackTime, 0.16 * 511.0 / 512.0, 1.0e-12);
 }
 
 TEST (CrestFactor, LongSilenceDecaysToZeroAndTheNextBlockReseeds)
@@ -540,7 +533,6 @@ TEST (Compressor, NonFiniteDetectorChunkThenAFiniteChunkRecovers)
                 }
 
                 compressor.process (audio, detector);
-
                 ASSERT_TRUE (std::isfinite (test::peakOrInfinity (audio))) << automatic << " " << pattern << " " << chunk;
                 ASSERT_TRUE (detectorIsFinite (compressor.levelDetector)) << automatic << " " << pattern << " " << chunk;
                 ASSERT_TRUE (std::isfinite (compressor.gainReductionDb) && std::isfinite (compressor.inputLevel));
