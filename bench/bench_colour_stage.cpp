@@ -17,10 +17,7 @@ constexpr double sampleRate = 48000.0;
 constexpr int blockSize = 512;
 constexpr int numChannels = 2;
 
-juce::dsp::ProcessSpec benchSpec()
-{
-    return { sampleRate, (juce::uint32) blockSize, (juce::uint32) numChannels };
-}
+juce::dsp::ProcessSpec benchSpec() { return { sampleRate, (juce::uint32) blockSize, (juce::uint32) numChannels }; }
 
 void fillNoise (juce::AudioBuffer<float>& buffer)
 {
@@ -35,8 +32,8 @@ void fillNoise (juce::AudioBuffer<float>& buffer)
 void reportFrames (benchmark::State& state)
 {
     state.SetItemsProcessed (state.iterations() * blockSize);
-    state.counters["ns_per_frame"] = benchmark::Counter ((double) blockSize,
-                                                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_frame"] = benchmark::Counter (
+        (double) blockSize, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 // Each chunk starts from the same noise, so the work does not drift into denormals or silence.
@@ -137,7 +134,8 @@ void BM_ColourStage (benchmark::State& state)
     formats.registerBasicFormats();
     both.grain.prepare (benchSpec());
     both.console.prepare (benchSpec());
-    both.console.loadImpulseResponse (formats, BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size);
+    both.console.loadImpulseResponse (formats, BinaryData::temp_binary_data_5,
+                                      (size_t) BinaryData::temp_binary_data_5Size);
 
     juce::AudioBuffer<float> silence (numChannels, blockSize);
     juce::dsp::AudioBlock<float> silentBlock (silence);

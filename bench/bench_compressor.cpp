@@ -19,7 +19,8 @@ void fillSignal (juce::AudioBuffer<float>& buffer, double frequency, double ampl
         {
             const double t = (double) i / sampleRate;
             const double envelope = 0.5 + 0.45 * std::sin (2.0 * juce::MathConstants<double>::pi * amplitudeRate * t);
-            data[i] = (float) (envelope * std::sin (2.0 * juce::MathConstants<double>::pi * frequency * (1.0 + 0.1 * c) * t));
+            data[i] =
+                (float) (envelope * std::sin (2.0 * juce::MathConstants<double>::pi * frequency * (1.0 + 0.1 * c) * t));
         }
     }
 }
@@ -61,8 +62,8 @@ void compressorProcess (benchmark::State& state)
     const auto processedFrames = (int64_t) state.iterations() * frames;
     state.SetItemsProcessed (processedFrames);
     // Seconds per frame; the console shows it with an SI prefix ("n" is nanoseconds).
-    state.counters["time_per_frame"] = benchmark::Counter ((double) processedFrames,
-                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["time_per_frame"] =
+        benchmark::Counter ((double) processedFrames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 } // namespace
 

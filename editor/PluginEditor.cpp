@@ -1,8 +1,11 @@
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
 
-MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p, juce::AudioProcessorValueTreeState& vts)
-    : juce::AudioProcessorEditor (p), audioProcessor (p), apvts (vts)
+MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
+                                                        juce::AudioProcessorValueTreeState& vts)
+    : juce::AudioProcessorEditor (p),
+      audioProcessor (p),
+      apvts (vts)
 {
     setOpaque (true);
     setResizable (true, false);
@@ -16,15 +19,9 @@ MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
     audioProcessor.analyserEnabled.store (true);
 }
 
-MorvikAudioProcessorEditor::~MorvikAudioProcessorEditor()
-{
-    audioProcessor.analyserEnabled.exchange (false);
-}
+MorvikAudioProcessorEditor::~MorvikAudioProcessorEditor() { audioProcessor.analyserEnabled.exchange (false); }
 
-void MorvikAudioProcessorEditor::paint (juce::Graphics& g)
-{
-    g.fillAll (juce::Colour (0xff1d1b2e));
-}
+void MorvikAudioProcessorEditor::paint (juce::Graphics& g) { g.fillAll (juce::Colour (0xff1d1b2e)); }
 
 void MorvikAudioProcessorEditor::resized()
 {

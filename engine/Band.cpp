@@ -80,11 +80,21 @@ bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const
 
     switch (t)
     {
-        case 0: raw = Makers::makeHighPass (fs, f, Q); break;
-        case 1: raw = Makers::makeLowShelf (fs, f, Q, g); break;
-        case 2: raw = Makers::makePeakFilter (fs, f, Q, g); break;
-        case 3: raw = Makers::makeHighShelf (fs, f, Q, g); break;
-        default: raw = Makers::makeLowPass (fs, f, Q); break;
+        case 0:
+            raw = Makers::makeHighPass (fs, f, Q);
+            break;
+        case 1:
+            raw = Makers::makeLowShelf (fs, f, Q, g);
+            break;
+        case 2:
+            raw = Makers::makePeakFilter (fs, f, Q, g);
+            break;
+        case 3:
+            raw = Makers::makeHighShelf (fs, f, Q, g);
+            break;
+        default:
+            raw = Makers::makeLowPass (fs, f, Q);
+            break;
     }
 
     // The framework's assignment: divide by a0, keep b0 b1 b2 a1 a2; an a0 of zero stores zeros.

@@ -28,10 +28,10 @@ public:
     LevelDetector levelDetector;
     GainComputer gainComputer;
     float makeupDb = 0.0f;
-    float mix = 1.0f;             // wet proportion 0..1
+    float mix = 1.0f; // wet proportion 0..1
     float gainReductionDb = 0.0f; // the chunk's deepest smoothed gain change, before makeup
-    float inputLevel = 0.0f;      // 10 x the chunk's largest rectified detector value
-    float stereoLink = 100.0f;    // percent
+    float inputLevel = 0.0f; // 10 x the chunk's largest rectified detector value
+    float stereoLink = 100.0f; // percent
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> makeupSmoother { 0.0f };
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> mixSmoother { 0.0f };
     bool smoothersPrimed = false;

@@ -32,11 +32,8 @@ void ConsoleConvolution::prepare (const juce::dsp::ProcessSpec& spec)
     {
         juce::AudioBuffer<float> unit (1, 1);
         unit.setSample (0, 0, 1.0f);
-        convolution.loadImpulseResponse (std::move (unit),
-                                         safeSpec.sampleRate,
-                                         juce::dsp::Convolution::Stereo::yes,
-                                         juce::dsp::Convolution::Trim::no,
-                                         juce::dsp::Convolution::Normalise::no);
+        convolution.loadImpulseResponse (std::move (unit), safeSpec.sampleRate, juce::dsp::Convolution::Stereo::yes,
+                                         juce::dsp::Convolution::Trim::no, juce::dsp::Convolution::Normalise::no);
     }
 
     convolution.prepare (safeSpec);
@@ -51,7 +48,8 @@ void ConsoleConvolution::prepare (const juce::dsp::ProcessSpec& spec)
     outputGainPrimed = false;
 }
 
-void ConsoleConvolution::loadImpulseResponse (juce::AudioFormatManager& formatManager, const void* data, size_t numBytes)
+void ConsoleConvolution::loadImpulseResponse (juce::AudioFormatManager& formatManager, const void* data,
+                                              size_t numBytes)
 {
     if (data == nullptr || numBytes == 0 || formatManager.getNumKnownFormats() == 0)
         return;
@@ -123,10 +121,8 @@ void ConsoleConvolution::takePendingImpulse() noexcept
         // preallocated queue to the loader thread, which trims, resamples, normalises and builds
         // the engine there (and frees the buffer afterwards). The move leaves the slot empty, so
         // nothing is allocated or freed here.
-        convolution.loadImpulseResponse (std::move (pendingImpulse),
-                                         (double) pendingSampleRate,
-                                         juce::dsp::Convolution::Stereo::yes,
-                                         juce::dsp::Convolution::Trim::yes,
+        convolution.loadImpulseResponse (std::move (pendingImpulse), (double) pendingSampleRate,
+                                         juce::dsp::Convolution::Stereo::yes, juce::dsp::Convolution::Trim::yes,
                                          juce::dsp::Convolution::Normalise::yes);
         impulsePending = false;
         responseHandedOver = true;

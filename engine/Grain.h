@@ -18,10 +18,9 @@ class Grain
 {
 public:
     using ShaperFunction = std::function<SampleType (SampleType)>;
-    using Chain = juce::dsp::ProcessorChain<juce::dsp::Gain<SampleType>,
-                                            juce::dsp::WaveShaper<SampleType, ShaperFunction>,
-                                            juce::dsp::Gain<SampleType>,
-                                            juce::dsp::FirstOrderTPTFilter<SampleType>>;
+    using Chain =
+        juce::dsp::ProcessorChain<juce::dsp::Gain<SampleType>, juce::dsp::WaveShaper<SampleType, ShaperFunction>,
+                                  juce::dsp::Gain<SampleType>, juce::dsp::FirstOrderTPTFilter<SampleType>>;
 
     enum ChainIndex
     {
@@ -91,9 +90,9 @@ void Grain<SampleType>::setWave()
     if (wave == currentWave)
         return;
 
-    static constexpr SampleType wave3Polynomial[] = { SampleType (0),   SampleType (0), SampleType (1.2),
-                                                      SampleType (8),   SampleType (4), SampleType (7),
-                                                      SampleType (2),   SampleType (3), SampleType (1.5) };
+    static constexpr SampleType wave3Polynomial[] = { SampleType (0), SampleType (0), SampleType (1.2),
+                                                      SampleType (8), SampleType (4), SampleType (7),
+                                                      SampleType (2), SampleType (3), SampleType (1.5) };
 
     // A plain function pointer sits inside std::function without a heap block, and the array keeps
     // its storage across clearQuick, so a later change of wave would not allocate either.
@@ -112,7 +111,8 @@ void Grain<SampleType>::setLowPassCutoff (SampleType cutoffHz)
     requestedCutoffHz = cutoffHz;
 
     const auto nyquist = SampleType (0.5 * filterSampleRate);
-    chain.template get<lowPassIndex>().setCutoffFrequency (cutoffHz < nyquist ? cutoffHz : SampleType (0.45 * filterSampleRate));
+    chain.template get<lowPassIndex>().setCutoffFrequency (cutoffHz < nyquist ? cutoffHz
+                                                                              : SampleType (0.45 * filterSampleRate));
 }
 
 template <typename SampleType>
@@ -190,8 +190,7 @@ void Grain<SampleType>::process (const juce::dsp::ProcessContextReplacing<Sample
             const auto* coefficients = polynomial.begin();
             const auto numCoefficients = polynomial.size();
 
-            const auto addPolynomial = [&] (auto&& nextAmount)
-            {
+            const auto addPolynomial = [&] (auto&& nextAmount) {
                 for (size_t channel = 0; channel < numChannels; ++channel)
                 {
                     auto* samples = block.getChannelPointer (channel);

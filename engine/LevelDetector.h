@@ -23,21 +23,21 @@ public:
     // Smooths gain changes (dB) in place.
     void applyBallistics (float* buffer, int numSamples) noexcept;
 
-    double avgAttack = 0.0;    // automatic attack of the last block, seconds
-    double avgRelease = 0.14;  // automatic release of the last block, seconds
-    double peakState = 0.0;    // running peak of the squared level
-    double rmsState = 0.0;     // running mean of the squared level
-    double a1 = 0.0;           // crest-factor smoothing coefficient, 0.2 s per value
-    double b1 = 0.0;           // 1 - a1
-    double maxAttack = 0.08;   // seconds
-    double maxRelease = 1.0;   // seconds
+    double avgAttack = 0.0; // automatic attack of the last block, seconds
+    double avgRelease = 0.14; // automatic release of the last block, seconds
+    double peakState = 0.0; // running peak of the squared level
+    double rmsState = 0.0; // running mean of the squared level
+    double a1 = 0.0; // crest-factor smoothing coefficient, 0.2 s per value
+    double b1 = 0.0; // 1 - a1
+    double maxAttack = 0.08; // seconds
+    double maxRelease = 1.0; // seconds
     SmoothingFilter attackSmoother;
     SmoothingFilter releaseSmoother;
-    double attackTime = 0.01;  // seconds
+    double attackTime = 0.01; // seconds
     double alphaAttack = 0.0;
     double releaseTime = 0.14; // seconds
     double alphaRelease = 0.0;
-    double state = 0.0;        // smoothed gain change in dB, shared by both channels
+    double state = 0.0; // smoothed gain change in dB, shared by both channels
     double sampleRate = 0.0;
     bool autoAttack = false;
     bool autoRelease = false;

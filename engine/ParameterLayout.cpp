@@ -98,52 +98,61 @@ float toNormalised (float hz) noexcept { return std::log (hz / 20.0f) / 0.693147
 
 juce::NormalisableRange<float> makeRange()
 {
-    return { 20.0f,
-             20000.0f,
-             [] (float, float, float normalised) { return toHz (normalised); },
+    return { 20.0f, 20000.0f, [] (float, float, float normalised) { return toHz (normalised); },
              [] (float, float, float hz) { return toNormalised (hz); } };
 }
 } // namespace FrequencyMapping
 
 namespace eq
 {
-std::unique_ptr<juce::AudioParameterBool> makePrmBool (const juce::String& id, const juce::String& name, bool defaultValue, const juce::String& label)
+std::unique_ptr<juce::AudioParameterBool> makePrmBool (const juce::String& id, const juce::String& name,
+                                                       bool defaultValue, const juce::String& label)
 {
     return std::make_unique<juce::AudioParameterBool> (juce::ParameterID { id, 1 }, name, defaultValue,
                                                        juce::AudioParameterBoolAttributes().withLabel (label));
 }
 
-std::unique_ptr<juce::AudioParameterChoice> makePrmChoice (const juce::String& id, const juce::String& name, const juce::StringArray& choices, int defaultIndex, const juce::String& label)
+std::unique_ptr<juce::AudioParameterChoice> makePrmChoice (const juce::String& id, const juce::String& name,
+                                                           const juce::StringArray& choices, int defaultIndex,
+                                                           const juce::String& label)
 {
     return std::make_unique<juce::AudioParameterChoice> (juce::ParameterID { id, 1 }, name, choices, defaultIndex,
                                                          juce::AudioParameterChoiceAttributes().withLabel (label));
 }
 
-std::unique_ptr<juce::AudioParameterFloat> makePrmFreq (const juce::String& id, const juce::String& name, float defaultValue, const juce::String& label)
+std::unique_ptr<juce::AudioParameterFloat> makePrmFreq (const juce::String& id, const juce::String& name,
+                                                        float defaultValue, const juce::String& label)
 {
-    return std::make_unique<juce::AudioParameterFloat> (juce::ParameterID { id, 1 }, name, FrequencyMapping::makeRange(), defaultValue,
-                                                        juce::AudioParameterFloatAttributes()
-                                                            .withLabel (label)
-                                                            .withStringFromValueFunction (ParameterText::bandFrequency));
+    return std::make_unique<juce::AudioParameterFloat> (
+        juce::ParameterID { id, 1 }, name, FrequencyMapping::makeRange(), defaultValue,
+        juce::AudioParameterFloatAttributes().withLabel (label).withStringFromValueFunction (
+            ParameterText::bandFrequency));
 }
 
-std::unique_ptr<juce::AudioParameterFloat> makePrmDb (const juce::String& id, const juce::String& name, float defaultValue, const juce::String& label, juce::AudioProcessorParameter::Category category)
+std::unique_ptr<juce::AudioParameterFloat> makePrmDb (const juce::String& id, const juce::String& name,
+                                                      float defaultValue, const juce::String& label,
+                                                      juce::AudioProcessorParameter::Category category)
 {
-    return std::make_unique<juce::AudioParameterFloat> (juce::ParameterID { id, 1 }, name, juce::NormalisableRange<float> (-24.0f, 24.0f, 0.01f, 1.0f), defaultValue,
-                                                        juce::AudioParameterFloatAttributes()
-                                                            .withLabel (label)
-                                                            .withCategory (category)
-                                                            .withStringFromValueFunction (ParameterText::bandGain)
-                                                            .withValueFromStringFunction (ParameterText::leadingNumber));
+    return std::make_unique<juce::AudioParameterFloat> (
+        juce::ParameterID { id, 1 }, name, juce::NormalisableRange<float> (-24.0f, 24.0f, 0.01f, 1.0f), defaultValue,
+        juce::AudioParameterFloatAttributes()
+            .withLabel (label)
+            .withCategory (category)
+            .withStringFromValueFunction (ParameterText::bandGain)
+            .withValueFromStringFunction (ParameterText::leadingNumber));
 }
 
-std::unique_ptr<juce::AudioParameterFloat> makePrmFloat (const juce::String& id, const juce::String& name, float rangeStart, float rangeEnd, float step, float defaultValue, const juce::String& label)
+std::unique_ptr<juce::AudioParameterFloat> makePrmFloat (const juce::String& id, const juce::String& name,
+                                                         float rangeStart, float rangeEnd, float step,
+                                                         float defaultValue, const juce::String& label)
 {
-    return std::make_unique<juce::AudioParameterFloat> (juce::ParameterID { id, 1 }, name, juce::NormalisableRange<float> (rangeStart, rangeEnd, step, 0.1f), defaultValue,
-                                                        juce::AudioParameterFloatAttributes()
-                                                            .withLabel (label)
-                                                            .withStringFromValueFunction (ParameterText::bandQ)
-                                                            .withValueFromStringFunction (ParameterText::leadingNumber));
+    return std::make_unique<juce::AudioParameterFloat> (
+        juce::ParameterID { id, 1 }, name, juce::NormalisableRange<float> (rangeStart, rangeEnd, step, 0.1f),
+        defaultValue,
+        juce::AudioParameterFloatAttributes()
+            .withLabel (label)
+            .withStringFromValueFunction (ParameterText::bandQ)
+            .withValueFromStringFunction (ParameterText::leadingNumber));
 }
 } // namespace eq
 
@@ -151,16 +160,18 @@ juce::AudioProcessorValueTreeState::ParameterLayout MorvikAudioProcessor::create
 {
     std::vector<std::unique_ptr<juce::RangedAudioParameter>> parameters;
 
-    const auto addFloat = [&parameters] (const char* id, float start, float end, float step, float skew, float defaultValue, const char* label, juce::String (*toText) (float, int))
-    {
-        parameters.push_back (std::make_unique<juce::AudioParameterFloat> (juce::ParameterID { id, 1 }, id, juce::NormalisableRange<float> (start, end, step, skew), defaultValue,
-                                                                           juce::AudioParameterFloatAttributes()
-                                                                               .withLabel (label)
-                                                                               .withCategory (juce::AudioProcessorParameter::genericParameter)
-                                                                               .withStringFromValueFunction (toText)));
+    const auto addFloat = [&parameters] (const char* id, float start, float end, float step, float skew,
+                                         float defaultValue, const char* label, juce::String (*toText) (float, int)) {
+        parameters.push_back (std::make_unique<juce::AudioParameterFloat> (
+            juce::ParameterID { id, 1 }, id, juce::NormalisableRange<float> (start, end, step, skew), defaultValue,
+            juce::AudioParameterFloatAttributes()
+                .withLabel (label)
+                .withCategory (juce::AudioProcessorParameter::genericParameter)
+                .withStringFromValueFunction (toText)));
     };
 
-    parameters.push_back (std::make_unique<juce::AudioParameterBool> (juce::ParameterID { "Power", 1 }, "On Button", true));
+    parameters.push_back (
+        std::make_unique<juce::AudioParameterBool> (juce::ParameterID { "Power", 1 }, "On Button", true));
     addFloat ("Compress", 0.0f, 70.0f, 0.1f, 1.0f, 15.0f, "", ParameterText::compress);
     addFloat ("Ratio", 1.1f, 20.0f, 0.1f, 0.5f, 4.0f, "", ParameterText::ratio);
     addFloat ("Attack", 0.0f, 50.01f, 0.01f, 0.5f, 10.0f, "ms", ParameterText::attack);
@@ -180,9 +191,11 @@ juce::AudioProcessorValueTreeState::ParameterLayout MorvikAudioProcessor::create
         const juce::String name = "Band" + id + " ";
 
         parameters.push_back (eq::makePrmBool (id + "On", name + "On", true, "On"));
-        parameters.push_back (eq::makePrmChoice (id + "Type", name + "Type", bandTypeChoices, defaultTypes[band], "Type"));
+        parameters.push_back (
+            eq::makePrmChoice (id + "Type", name + "Type", bandTypeChoices, defaultTypes[band], "Type"));
         parameters.push_back (eq::makePrmFreq (id + "Freq", name + "Freq", defaultFrequencies[band], "Frequency"));
-        parameters.push_back (eq::makePrmDb (id + "Gain", name + "Gain", 0.0f, "Gain", juce::AudioProcessorParameter::genericParameter));
+        parameters.push_back (
+            eq::makePrmDb (id + "Gain", name + "Gain", 0.0f, "Gain", juce::AudioProcessorParameter::genericParameter));
         parameters.push_back (eq::makePrmFloat (id + "Q", name + "Q", 0.2f, 20.0f, 0.01f, defaultQs[band], "Q"));
     }
 

@@ -34,9 +34,17 @@ juce::NormalisableRange<float> makeRange();
 
 namespace eq
 {
-std::unique_ptr<juce::AudioParameterBool> makePrmBool (const juce::String& id, const juce::String& name, bool defaultValue, const juce::String& label);
-std::unique_ptr<juce::AudioParameterChoice> makePrmChoice (const juce::String& id, const juce::String& name, const juce::StringArray& choices, int defaultIndex, const juce::String& label);
-std::unique_ptr<juce::AudioParameterFloat> makePrmFreq (const juce::String& id, const juce::String& name, float defaultValue, const juce::String& label);
-std::unique_ptr<juce::AudioParameterFloat> makePrmDb (const juce::String& id, const juce::String& name, float defaultValue, const juce::String& label, juce::AudioProcessorParameter::Category category);
-std::unique_ptr<juce::AudioParameterFloat> makePrmFloat (const juce::String& id, const juce::String& name, float rangeStart, float rangeEnd, float step, float defaultValue, const juce::String& label);
+std::unique_ptr<juce::AudioParameterBool> makePrmBool (const juce::String& id, const juce::String& name,
+                                                       bool defaultValue, const juce::String& label);
+std::unique_ptr<juce::AudioParameterChoice> makePrmChoice (const juce::String& id, const juce::String& name,
+                                                           const juce::StringArray& choices, int defaultIndex,
+                                                           const juce::String& label);
+std::unique_ptr<juce::AudioParameterFloat> makePrmFreq (const juce::String& id, const juce::String& name,
+                                                        float defaultValue, const juce::String& label);
+std::unique_ptr<juce::AudioParameterFloat> makePrmDb (const juce::String& id, const juce::String& name,
+                                                      float defaultValue, const juce::String& label,
+                                                      juce::AudioProcessorParameter::Category category);
+std::unique_ptr<juce::AudioParameterFloat> makePrmFloat (const juce::String& id, const juce::String& name,
+                                                         float rangeStart, float rangeEnd, float step,
+                                                         float defaultValue, const juce::String& label);
 } // namespace eq

@@ -25,9 +25,9 @@ class Parser
 {
 public:
     Parser (const void* data, size_t numBytes)
-        : bytes (static_cast<const juce::uint8*> (data)), size (data != nullptr ? numBytes : 0)
-    {
-    }
+        : bytes (static_cast<const juce::uint8*> (data)),
+          size (data != nullptr ? numBytes : 0)
+    {}
 
     juce::ValueTree readTree (int depth)
     {
@@ -355,10 +355,11 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         {
             const auto id = ranged->getParameterID();
             if (! named.contains (id))
-                tree.appendChild (juce::ValueTree ("PARAM")
-                                      .setProperty (idProperty, id, nullptr)
-                                      .setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr),
-                                  nullptr);
+                tree.appendChild (
+                    juce::ValueTree ("PARAM")
+                        .setProperty (idProperty, id, nullptr)
+                        .setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr),
+                    nullptr);
         }
     }
 

@@ -30,10 +30,7 @@ juce::File presetFolderIn (const juce::File& bundle)
     return bundle.getChildFile ("Contents").getChildFile ("Resources").getChildFile ("Presets");
 }
 
-juce::File currentBinary()
-{
-    return juce::File::getSpecialLocation (juce::File::currentApplicationFile);
-}
+juce::File currentBinary() { return juce::File::getSpecialLocation (juce::File::currentApplicationFile); }
 
 juce::File currentBundleFolder (const juce::AudioProcessor& processor)
 {

@@ -85,7 +85,10 @@ bool MorvikAudioProcessor::producesMidi() const { return false; }
 
 bool MorvikAudioProcessor::isMidiEffect() const { return false; }
 
-juce::AudioProcessorEditor* MorvikAudioProcessor::createEditor() { return new MorvikAudioProcessorEditor (*this, apvts); }
+juce::AudioProcessorEditor* MorvikAudioProcessor::createEditor()
+{
+    return new MorvikAudioProcessorEditor (*this, apvts);
+}
 
 bool MorvikAudioProcessor::hasEditor() const { return true; }
 
@@ -171,7 +174,8 @@ void MorvikAudioProcessor::prepareToPlay (double newSampleRate, int samplesPerBl
     // The blend starts at the current "Character" instead of ramping there from wherever it
     // stood (fully wet on the first preparation), which would colour the first 50 ms regardless.
     characterMixer.prepare (spec);
-    characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, apvts.getRawParameterValue ("Character")->load() / 100.0f));
+    characterMixer.setWetMixProportion (
+        juce::jlimit (0.0f, 1.0f, apvts.getRawParameterValue ("Character")->load() / 100.0f));
     characterMixer.reset();
 
     setLatencySamples (0);
@@ -357,10 +361,8 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
 }
 
 //==============================================================================
-void MorvikAudioProcessor::pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer,
-                                                 int channelsToSum,
-                                                 juce::AbstractFifo& fifo,
-                                                 juce::AudioBuffer<float>& fifoBuffer)
+void MorvikAudioProcessor::pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer, int channelsToSum,
+                                                 juce::AbstractFifo& fifo, juce::AudioBuffer<float>& fifoBuffer)
 {
     const int n = buffer.getNumSamples();
     if (fifo.getFreeSpace() < n)
@@ -407,9 +409,8 @@ void MorvikAudioProcessor::loadPreset (juce::File file)
     juce::FileInputStream stream (file);
 
     juce::MemoryBlock contents;
-    const bool readable = stream.openedOk()
-                          && stream.getTotalLength() <= largestPreset
-                          && stream.readIntoMemoryBlock (contents) > 0;
+    const bool readable =
+        stream.openedOk() && stream.getTotalLength() <= largestPreset && stream.readIntoMemoryBlock (contents) > 0;
 
     // A preset that is not a complete parameter state is refused like one that cannot be opened:
     // replacing the state with a broken tree would corrupt what the host saves from then on.
@@ -418,7 +419,4 @@ void MorvikAudioProcessor::loadPreset (juce::File file)
 }
 
 //==============================================================================
-juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
-{
-    return new MorvikAudioProcessor();
-}
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter() { return new MorvikAudioProcessor(); }

@@ -91,9 +91,7 @@ public:
     //==============================================================================
     juce::AudioProcessorValueTreeState::ParameterLayout createParameters();
     void processChunk (juce::AudioBuffer<float>& buffer);
-    void pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer,
-                               int channelsToSum,
-                               juce::AbstractFifo& fifo,
+    void pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer, int channelsToSum, juce::AbstractFifo& fifo,
                                juce::AudioBuffer<float>& fifoBuffer);
     void loadPreset (juce::File file);
 
@@ -125,10 +123,7 @@ public:
     // The chunk size processBlock uses: the prepared block size, at least one sample.
     int getChunkSize() const noexcept { return blockSize >= 2 ? (int) blockSize : 1; }
 
-    juce::dsp::ProcessSpec getProcessSpec() const noexcept
-    {
-        return { sampleRate.load(), blockSize, numChannels };
-    }
+    juce::dsp::ProcessSpec getProcessSpec() const noexcept { return { sampleRate.load(), blockSize, numChannels }; }
 
     //==============================================================================
     int irIndex = 3;

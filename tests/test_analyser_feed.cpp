@@ -26,7 +26,12 @@ float numberedSum (int k, int i, int first = 0) { return (float) (50 * k * (k - 
 // A feed of its own, every slot marked so untouched storage is recognisable.
 struct Feed
 {
-    explicit Feed (int size) : fifo (size), storage (1, size) { juce::FloatVectorOperations::fill (storage.getWritePointer (0), -7.0f, size); }
+    explicit Feed (int size)
+        : fifo (size),
+          storage (1, size)
+    {
+        juce::FloatVectorOperations::fill (storage.getWritePointer (0), -7.0f, size);
+    }
 
     std::vector<float> drain()
     {
@@ -39,7 +44,10 @@ struct Feed
         return v;
     }
 
-    std::vector<float> slots() const { return { storage.getReadPointer (0), storage.getReadPointer (0) + storage.getNumSamples() }; }
+    std::vector<float> slots() const
+    {
+        return { storage.getReadPointer (0), storage.getReadPointer (0) + storage.getNumSamples() };
+    }
 
     juce::AbstractFifo fifo;
     juce::AudioBuffer<float> storage;
@@ -136,21 +144,20 @@ TEST (AnalyserFeedThreads, ResizeWhileTheAudioThreadPushesIsSafe)
 
     std::atomic<bool> stop { false };
     std::atomic<int> blocks { 0 };
-    std::thread audio ([&]
-                       {
-                           std::mt19937 rng (1);
-                           juce::AudioBuffer<float> block (2, 3 * blockSize);
-                           juce::MidiBuffer midi;
-                           while (! stop.load())
-                           {
-                               block.setSize (2, (int) (rng() % (3 * blockSize + 1)), false, false, true);
-                               for (int c = 0; c < 2; ++c)
-                                   for (int i = 0; i < block.getNumSamples(); ++i)
-                                       block.setSample (c, i, (float) rng() / 4294967296.0f - 0.5f);
-                               processor->processBlock (block, midi);
-                               ++blocks;
-                           }
-                       });
+    std::thread audio ([&] {
+        std::mt19937 rng (1);
+        juce::AudioBuffer<float> block (2, 3 * blockSize);
+        juce::MidiBuffer midi;
+        while (! stop.load())
+        {
+            block.setSize (2, (int) (rng() % (3 * blockSize + 1)), false, false, true);
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < block.getNumSamples(); ++i)
+                    block.setSample (c, i, (float) rng() / 4294967296.0f - 0.5f);
+            processor->processBlock (block, midi);
+            ++blocks;
+        }
+    });
 
     const int sizes[] = { 48000, 1, 300, 4096, 257, 2, 65536, 1000, 8192 };
     bool valuesSane = true;

@@ -28,10 +28,7 @@ bool allFinite (const Set& c)
 
 // No pole outside the unit circle: |a2| < 1 and |a1| <= 1 + a2. A cut at 20 Hz at very high rates
 // rounds one pole onto the circle itself, where the matching zero of the cut cancels it.
-bool stable (const Set& c)
-{
-    return std::abs (c[4]) < 1.0f && std::abs (c[3]) <= 1.0f + c[4] + 1.0e-6f;
-}
+bool stable (const Set& c) { return std::abs (c[4]) < 1.0f && std::abs (c[3]) <= 1.0f + c[4] + 1.0e-6f; }
 
 void expectSetsNear (const Set& a, const Set& b)
 {
@@ -168,7 +165,8 @@ TEST (Bands, NothingNonFiniteBeforeTheFirstPreparation)
     }
 
     p.prepareToPlay (48000.0, 64);
-    EXPECT_NEAR (magnitude (p.bands[0].readCoefficients(), 1000.0, 48000.0), juce::Decibels::decibelsToGain (6.0), 1e-3);
+    EXPECT_NEAR (magnitude (p.bands[0].readCoefficients(), 1000.0, 48000.0), juce::Decibels::decibelsToGain (6.0),
+                 1e-3);
 }
 
 TEST (Bands, PreparingAgainKeepsTwoClearedFilters)
@@ -256,40 +254,40 @@ TEST (Bands, HandOverIsNeverTorn)
     std::atomic<bool> stop { false };
     std::atomic<int> torn { 0 }, reads { 0 }, chunks { 0 };
 
-    std::thread shapeWriter ([&]
-                             {
-                                 std::mt19937 random (1);
-                                 for (int i = 0; i < 4000; ++i)
-                                 {
-                                     test::setParameter (*p, "2Freq", frequencies[random() % 2]);
-                                     test::setParameter (*p, "2Q", qs[random() % 2]);
-                                 } });
-    std::thread gainWriter ([&]
-                            {
-                                std::mt19937 random (2);
-                                for (int i = 0; i < 8000; ++i)
-                                    test::setParameter (*p, "2Gain", gains[random() % 2]); });
-    std::thread audio ([&]
-                       {
-                           juce::AudioBuffer<float> detector (2, 64);
-                           while (! stop.load())
-                           {
-                               detector.clear();
-                               band.process (detector, 64);
-                               Set held;
-                               std::copy_n (band.coefficients->coefficients.begin(), 5, held.begin());
-                               if (possible.count (held) == 0)
-                                   ++torn;
-                               ++chunks;
-                           } });
-    std::thread curve ([&]
-                       {
-                           while (! stop.load())
-                           {
-                               if (possible.count (band.readCoefficients()) == 0)
-                                   ++torn;
-                               ++reads;
-                           } });
+    std::thread shapeWriter ([&] {
+        std::mt19937 random (1);
+        for (int i = 0; i < 4000; ++i)
+        {
+            test::setParameter (*p, "2Freq", frequencies[random() % 2]);
+            test::setParameter (*p, "2Q", qs[random() % 2]);
+        }
+    });
+    std::thread gainWriter ([&] {
+        std::mt19937 random (2);
+        for (int i = 0; i < 8000; ++i)
+            test::setParameter (*p, "2Gain", gains[random() % 2]);
+    });
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> detector (2, 64);
+        while (! stop.load())
+        {
+            detector.clear();
+            band.process (detector, 64);
+            Set held;
+            std::copy_n (band.coefficients->coefficients.begin(), 5, held.begin());
+            if (possible.count (held) == 0)
+                ++torn;
+            ++chunks;
+        }
+    });
+    std::thread curve ([&] {
+        while (! stop.load())
+        {
+            if (possible.count (band.readCoefficients()) == 0)
+                ++torn;
+            ++reads;
+        }
+    });
 
     shapeWriter.join();
     gainWriter.join();
@@ -304,7 +302,8 @@ TEST (Bands, HandOverIsNeverTorn)
     // The last completed update reflects the final values of all three parameters (the check
     // instance gets them through the host's normalisation, which can move the last bit).
     auto check = test::makePreparedProcessor (rate, 64);
-    setBand (*check, 2, 2, test::getParameter (*p, "2Freq"), test::getParameter (*p, "2Gain"), test::getParameter (*p, "2Q"));
+    setBand (*check, 2, 2, test::getParameter (*p, "2Freq"), test::getParameter (*p, "2Gain"),
+             test::getParameter (*p, "2Q"));
     expectSetsNear (band.readCoefficients(), check->bands[1].readCoefficients());
 
     // And the audio side catches up with it on its next chunk.

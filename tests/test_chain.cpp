@@ -12,7 +12,9 @@ namespace
 using Set = juce::AudioChannelSet;
 using Settings = std::function<void (MorvikAudioProcessor&)>;
 
-std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize, const Set& main, const Set& sidechain = Set::disabled(), const Settings& settings = {})
+std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize, const Set& main,
+                                                     const Set& sidechain = Set::disabled(),
+                                                     const Settings& settings = {})
 {
     auto processor = std::make_unique<MorvikAudioProcessor>();
     if (settings)
@@ -37,8 +39,13 @@ void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
 // thread) blended out, so two processors fed alike agree exactly.
 void useDeterministicCompression (MorvikAudioProcessor& p)
 {
-    for (auto [id, value] : { std::pair { "Compress", 10.0f }, { "Ratio", 4.0f }, { "Attack", 1.0f }, { "Release", 50.0f },
-                              { "Makeup", 12.0f }, { "Character", 0.0f }, { "Mix", 1.0f } })
+    for (auto [id, value] : { std::pair { "Compress", 10.0f },
+                              { "Ratio", 4.0f },
+                              { "Attack", 1.0f },
+                              { "Release", 50.0f },
+                              { "Makeup", 12.0f },
+                              { "Character", 0.0f },
+                              { "Mix", 1.0f } })
         test::setParameter (p, id, value);
 }
 
@@ -91,9 +98,9 @@ struct PowerPair
     PowerPair (double rate, int blockSize)
         : reference (makeProcessor (rate, blockSize, Set::stereo(), Set::disabled(), useDeterministicCompression)),
           switched (makeProcessor (rate, blockSize, Set::stereo(), Set::disabled(), useDeterministicCompression)),
-          input (2, blockSize), fadeLength ((float) rate * 0.02f)
-    {
-    }
+          input (2, blockSize),
+          fadeLength ((float) rate * 0.02f)
+    {}
 
     // Runs one block through both; when `target` is given, records it with the fade target.
     bool run (std::function<void (juce::AudioBuffer<float>&)> fill, float target = -1.0f)
@@ -135,7 +142,10 @@ struct PowerPair
     std::vector<float> targets;
 };
 
-double fadeTolerance (const PowerPair::Sample& s) { return 1.0e-6 * (std::abs (s.processed) + std::abs (s.dry)) + 1.0e-7; }
+double fadeTolerance (const PowerPair::Sample& s)
+{
+    return 1.0e-6 * (std::abs (s.processed) + std::abs (s.dry)) + 1.0e-7;
+}
 } // namespace
 
 //==============================================================================
@@ -162,8 +172,7 @@ TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
 }
 
 class PowerFade : public ::testing::TestWithParam<std::pair<double, int>>
-{
-};
+{};
 
 TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
 {
@@ -197,7 +206,9 @@ TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
         for (int i = 0; i < fadeSamples - 1; ++i)
         {
             const auto& s = channel[(size_t) i];
-            ASSERT_NEAR (s.out, (double) s.processed * w[(size_t) i] + (double) s.dry * (1.0 - w[(size_t) i]), fadeTolerance (s)) << i;
+            ASSERT_NEAR (s.out, (double) s.processed * w[(size_t) i] + (double) s.dry * (1.0 - w[(size_t) i]),
+                         fadeTolerance (s))
+                << i;
         }
     }
     EXPECT_EQ (pair.switched->gainReductionMeter.load(), -7.0f);
@@ -213,7 +224,10 @@ TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
     PowerPair pair (rate, blockSize);
     int position = 0;
     // A slow sine, so a jump of the fade weight would stand out from the signal's own slope.
-    const auto sine = [&] (juce::AudioBuffer<float>& b) { test::fillSine (b, rate, 60.0, 0.4f, position); position += blockSize; };
+    const auto sine = [&] (juce::AudioBuffer<float>& b) {
+        test::fillSine (b, rate, 60.0, 0.4f, position);
+        position += blockSize;
+    };
 
     bool agree = false;
     for (int b = 0; b < 30; ++b)
@@ -246,7 +260,8 @@ TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
             {
                 ASSERT_LE (std::abs (s.out - ch[i - 1].out),
                            std::abs (s.processed - ch[i - 1].processed) + std::abs (s.dry - ch[i - 1].dry)
-                               + step * std::abs (ch[i - 1].processed - ch[i - 1].dry) + 1.0e-6) << i;
+                               + step * std::abs (ch[i - 1].processed - ch[i - 1].dry) + 1.0e-6)
+                    << i;
             }
         }
 }
@@ -279,22 +294,22 @@ struct Routing
     const char* name;
     int mainChannels;
     Set sidechain;
-    int extraChannels;              // channels in the host buffer after the main ones
+    int extraChannels; // channels in the host buffer after the main ones
     int expectedLeft, expectedRight; // buffer channels that feed detector channels 0 and 1
 };
 
 void PrintTo (const Routing& r, std::ostream* os) { *os << r.name; }
 
 class DetectorRouting : public ::testing::TestWithParam<Routing>
-{
-};
+{};
 } // namespace
 
 TEST_P (DetectorRouting, DetectorTakesTheRightChannelsAndTheAnalyserTheirSum)
 {
     const auto r = GetParam();
     constexpr int blockSize = 256;
-    auto processor = makeProcessor (44100.0, blockSize, r.mainChannels == 1 ? Set::mono() : Set::stereo(), r.sidechain, useTransparentDetector);
+    auto processor = makeProcessor (44100.0, blockSize, r.mainChannels == 1 ? Set::mono() : Set::stereo(), r.sidechain,
+                                    useTransparentDetector);
     openFeed (*processor);
 
     const int channels = r.mainChannels + r.extraChannels;
@@ -332,7 +347,10 @@ INSTANTIATE_TEST_SUITE_P (Layouts, DetectorRouting,
 // the second output first, so the result matches a stereo processor fed that copy by the host.
 TEST (Routing, OneInputWithTwoOutputsCopiesTheInputFirst)
 {
-    const Settings settings = [] (MorvikAudioProcessor& p) { useTransparentDetector (p); useDeterministicCompression (p); };
+    const Settings settings = [] (MorvikAudioProcessor& p) {
+        useTransparentDetector (p);
+        useDeterministicCompression (p);
+    };
     auto processor = makeProcessor (44100.0, 256, Set::stereo(), Set::disabled(), settings);
     auto reference = makeProcessor (44100.0, 256, Set::stereo(), Set::disabled(), settings);
     processor->mainInputChannels = 1;
@@ -364,7 +382,8 @@ std::vector<float> detectorForConstantInput (MorvikAudioProcessor& processor, fl
         for (int c = 0; c < 2; ++c)
             juce::FloatVectorOperations::fill (block.getWritePointer (c), level, blockSize);
         process (processor, block);
-        detector.insert (detector.end(), processor.sidechainBuffer.getReadPointer (0), processor.sidechainBuffer.getReadPointer (0) + blockSize);
+        detector.insert (detector.end(), processor.sidechainBuffer.getReadPointer (0),
+                         processor.sidechainBuffer.getReadPointer (0) + blockSize);
     }
     return detector;
 }
@@ -376,10 +395,12 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
         for (const float level : { 0.1f, 2.0f })
         {
             auto processor = makeProcessor (44100.0, 441, Set::stereo(), Set::disabled(), useTransparentDetector);
-            for (auto [id, value] : { std::pair { "Smooth", smooth }, { "Ratio", 4.0f }, { "Attack", 1.0f }, { "Release", 5.0f } })
+            for (auto [id, value] :
+                 { std::pair { "Smooth", smooth }, { "Ratio", 4.0f }, { "Attack", 1.0f }, { "Release", 5.0f } })
                 test::setParameter (*processor, id, value);
 
-            const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth, levelDb = 20.0 * std::log10 ((double) level);
+            const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth,
+                         levelDb = 20.0 * std::log10 ((double) level);
             const double compressedDb = levelDb < thresholdDb ? levelDb : thresholdDb + (levelDb - thresholdDb) / 4.0;
             const float out = detectorForConstantInput (*processor, level, 30, 441).back();
             EXPECT_NEAR (20.0 * std::log10 ((double) out), compressedDb + gainDb, 0.001) << smooth << " " << level;
@@ -406,7 +427,8 @@ TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
         for (const int n : { 0, 200, 1000, 2500 })
         {
             // y = level (env / threshold)^(1/ratio - 1) gain, solved for env.
-            const double envelope = threshold * std::pow (detector[(size_t) n] / (level * gain), 1.0 / (1.0 / ratio - 1.0));
+            const double envelope =
+                threshold * std::pow (detector[(size_t) n] / (level * gain), 1.0 / (1.0 / ratio - 1.0));
             const double expected = level * (1.0 - std::pow (c, n + 1));
             EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << attack << " ms, sample " << n;
         }

@@ -26,7 +26,11 @@ void note() noexcept { allocations += watching ? 1 : 0; }
 
 struct AllocationWatch
 {
-    AllocationWatch() { allocations = 0; watching = true; }
+    AllocationWatch()
+    {
+        allocations = 0;
+        watching = true;
+    }
     ~AllocationWatch() { watching = false; }
 };
 
@@ -65,15 +69,32 @@ void operator delete (void* p, std::size_t, std::align_val_t) noexcept { release
 #if defined(__GLIBC__) && ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
 extern "C"
 {
-void* __libc_malloc (std::size_t);
-void* __libc_calloc (std::size_t, std::size_t);
-void* __libc_realloc (void*, std::size_t);
-void __libc_free (void*);
+    void* __libc_malloc (std::size_t);
+    void* __libc_calloc (std::size_t, std::size_t);
+    void* __libc_realloc (void*, std::size_t);
+    void __libc_free (void*);
 
-void* malloc (std::size_t size) { note(); return __libc_malloc (size); }
-void* calloc (std::size_t count, std::size_t size) { note(); return __libc_calloc (count, size); }
-void* realloc (void* p, std::size_t size) { note(); return __libc_realloc (p, size); }
-void free (void* p) { if (p != nullptr) note(); __libc_free (p); }
+    void* malloc (std::size_t size)
+    {
+        note();
+        return __libc_malloc (size);
+    }
+    void* calloc (std::size_t count, std::size_t size)
+    {
+        note();
+        return __libc_calloc (count, size);
+    }
+    void* realloc (void* p, std::size_t size)
+    {
+        note();
+        return __libc_realloc (p, size);
+    }
+    void free (void* p)
+    {
+        if (p != nullptr)
+            note();
+        __libc_free (p);
+    }
 }
 #endif
 
@@ -101,7 +122,10 @@ void processRange (Stage& stage, juce::AudioBuffer<float>& buffer, int start, in
 }
 
 template <typename Stage>
-void processOnce (Stage& stage, juce::AudioBuffer<float>& buffer) { processRange (stage, buffer, 0, buffer.getNumSamples()); }
+void processOnce (Stage& stage, juce::AudioBuffer<float>& buffer)
+{
+    processRange (stage, buffer, 0, buffer.getNumSamples());
+}
 
 template <typename Stage>
 void processChunks (Stage& stage, juce::AudioBuffer<float>& buffer, int chunk)
@@ -126,7 +150,8 @@ void fillNoise (juce::AudioBuffer<float>& buffer, unsigned seed)
 
 void loadEmbedded (ConsoleConvolution& console)
 {
-    console.loadImpulseResponse (formats(), BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size);
+    console.loadImpulseResponse (formats(), BinaryData::temp_binary_data_5,
+                                 (size_t) BinaryData::temp_binary_data_5Size);
 }
 
 // Processes noise and checks that it came out unchanged but for the +17 dB lift.
@@ -138,7 +163,8 @@ void expectLiftOnly (ConsoleConvolution& console, juce::AudioBuffer<float>& buff
 
     for (int c = 0; c < buffer.getNumChannels(); ++c)
         for (int i = 0; i < buffer.getNumSamples(); ++i)
-            ASSERT_NEAR (buffer.getSample (c, i), input.getSample (c, i) * liftGain, 1e-5) << "seed " << seed << ", " << c << ", " << i;
+            ASSERT_NEAR (buffer.getSample (c, i), input.getSample (c, i) * liftGain, 1e-5)
+                << "seed " << seed << ", " << c << ", " << i;
 }
 
 //==============================================================================
@@ -250,8 +276,9 @@ std::vector<double> impulseResponseOf (ConsoleConvolution& console, int channels
 //==============================================================================
 TEST (EmbeddedImpulse, DecodesAsMonoTwentyFourBitAt88200)
 {
-    std::unique_ptr<juce::AudioFormatReader> reader (formats().createReaderFor (
-        std::make_unique<juce::MemoryInputStream> (BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size, false)));
+    std::unique_ptr<juce::AudioFormatReader> reader (
+        formats().createReaderFor (std::make_unique<juce::MemoryInputStream> (
+            BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size, false)));
     ASSERT_NE (reader, nullptr);
     EXPECT_EQ (reader->getFormatName(), "WAV file");
     EXPECT_EQ (reader->numChannels, 1u);
@@ -320,8 +347,11 @@ TEST (GrainSettled, SecondPreparationDoesNotRampAndHeldInputsFollowTheLowPass)
 
             for (int i = 0; i < buffer.getNumSamples(); ++i)
             {
-                ASSERT_NEAR (buffer.getSample (0, i), left.next (shapeOf (beforeShaper (x)) * outGain) * trimGain, 2e-6) << sampleRate << " " << x << " " << i;
-                ASSERT_NEAR (buffer.getSample (1, i), right.next (shapeOf (beforeShaper (-x)) * outGain) * trimGain, 2e-6) << sampleRate << " " << -x << " " << i;
+                ASSERT_NEAR (buffer.getSample (0, i), left.next (shapeOf (beforeShaper (x)) * outGain) * trimGain, 2e-6)
+                    << sampleRate << " " << x << " " << i;
+                ASSERT_NEAR (buffer.getSample (1, i), right.next (shapeOf (beforeShaper (-x)) * outGain) * trimGain,
+                             2e-6)
+                    << sampleRate << " " << -x << " " << i;
             }
 
             EXPECT_NEAR (buffer.getSample (0, 255), settledOutput (x), 2e-6);
@@ -357,7 +387,8 @@ TEST (GrainRamps, FirstPreparationFadesInFromSilenceOverAThirdOfASecond)
     {
         const auto ramp = std::min ((k + 1) / std::floor (0.3 * sampleRate), 1.0);
         const auto amount = 10.0 * std::min ((k + 1) / std::floor (0.1 * sampleRate), 1.0);
-        expected.push_back (lowPass.next (shapeOf (ramp * beforeShaper (0.5, amount)) * ramp * outGain) * ramp * trimGain);
+        expected.push_back (lowPass.next (shapeOf (ramp * beforeShaper (0.5, amount)) * ramp * outGain) * ramp
+                            * trimGain);
     }
 
     EXPECT_LT (std::abs (buffer.getSample (0, 0)), 1e-6f);
@@ -502,18 +533,19 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
     {
         juce::AudioBuffer<float> silence (1, 100);
         silence.clear();
-        std::unique_ptr<juce::AudioFormatWriter> writer (juce::WavAudioFormat().createWriterFor (new juce::MemoryOutputStream (silentWav, false), 88200.0, 1, 24, {}, 0));
+        std::unique_ptr<juce::AudioFormatWriter> writer (juce::WavAudioFormat().createWriterFor (
+            new juce::MemoryOutputStream (silentWav, false), 88200.0, 1, 24, {}, 0));
         ASSERT_NE (writer, nullptr);
         writer->writeFromAudioSampleBuffer (silence, 0, 100);
     }
 
-    const auto feedBadData = [&] (ConsoleConvolution& console)
-    {
+    const auto feedBadData = [&] (ConsoleConvolution& console) {
         juce::AudioFormatManager noFormats;
         console.loadImpulseResponse (formats(), garbage.data(), garbage.size());
         console.loadImpulseResponse (formats(), nullptr, 100);
         console.loadImpulseResponse (formats(), BinaryData::temp_binary_data_5, 0);
-        console.loadImpulseResponse (noFormats, BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size);
+        console.loadImpulseResponse (noFormats, BinaryData::temp_binary_data_5,
+                                     (size_t) BinaryData::temp_binary_data_5Size);
         console.loadImpulseResponse (formats(), silentWav.getData(), silentWav.getSize());
         EXPECT_FALSE (console.impulsePending);
     };
@@ -552,7 +584,7 @@ TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
     {
         AllocationWatch watch;
         juce::AudioBuffer<float> buffer (2, 512); // malloc
-        std::vector<int> numbers (100);            // operator new
+        std::vector<int> numbers (100); // operator new
         EXPECT_GE (allocations.load(), 1) << "the watch must see allocations, or this test proves nothing";
     }
 

@@ -18,7 +18,11 @@ namespace
 std::atomic<bool> counting { false };
 std::atomic<long> allocations { 0 };
 void note() noexcept { allocations += counting ? 1 : 0; }
-[[gnu::noinline]] void release (void* p) noexcept { note(); std::free (p); }
+[[gnu::noinline]] void release (void* p) noexcept
+{
+    note();
+    std::free (p);
+}
 } // namespace
 
 void* operator new (std::size_t size)
@@ -90,7 +94,9 @@ void fillBursts (juce::AudioBuffer<float>& buffer, int channel, long start, doub
     {
         const long t = start + i;
         const double amplitude = (t / 700) % 3 == 0 ? 0.9 : ((t / 700) % 3 == 1 ? 0.05 : 0.3);
-        buffer.setSample (channel, i, (float) (amplitude * std::sin (juce::MathConstants<double>::twoPi * frequency * (double) t / rate)));
+        buffer.setSample (
+            channel, i,
+            (float) (amplitude * std::sin (juce::MathConstants<double>::twoPi * frequency * (double) t / rate)));
     }
 }
 
@@ -105,8 +111,9 @@ void fillChunk (juce::AudioBuffer<float>& audio, juce::AudioBuffer<float>& detec
 
 bool detectorIsFinite (const LevelDetector& d)
 {
-    for (const double v : { d.avgAttack, d.avgRelease, d.peakState, d.rmsState, d.attackSmoother.state,
-                            d.releaseSmoother.state, d.attackTime, d.releaseTime, d.alphaAttack, d.alphaRelease, d.state })
+    for (const double v :
+         { d.avgAttack, d.avgRelease, d.peakState, d.rmsState, d.attackSmoother.state, d.releaseSmoother.state,
+           d.attackTime, d.releaseTime, d.alphaAttack, d.alphaRelease, d.state })
         if (! std::isfinite (v))
             return false;
 
@@ -125,14 +132,20 @@ LevelDetector automaticDetector()
 //==============================================================================
 TEST (GainComputer, WorkedValuesBelowInsideAndAboveTheKnee)
 {
-    struct Case { float threshold, ratio; double levelDb, expectedDb; };
+    struct Case
+    {
+        float threshold, ratio;
+        double levelDb, expectedDb;
+    };
 
     for (const auto& c : { Case { -20, 4, -40, 0 }, Case { -20, 4, -23.5, 0 }, Case { -20, 4, -20, -0.5625 },
                            Case { -20, 4, -17, -2.25 }, Case { -20, 4, -10, -7.5 }, Case { -20, 20, -10, -9.5 },
                            Case { -20, 20, -20, -0.95 * 9 / 12 }, Case { 0, 4, -6, 0 }, Case { 0, 4, 0, -0.5625 } })
     {
-        EXPECT_NEAR (curveOf (c.threshold, c.ratio, levelFromDb (c.levelDb)), c.expectedDb, 1.0e-5) << c.threshold << " " << c.ratio << " " << c.levelDb;
-        EXPECT_EQ (curveOf (c.threshold, c.ratio, -levelFromDb (c.levelDb)), curveOf (c.threshold, c.ratio, levelFromDb (c.levelDb)));
+        EXPECT_NEAR (curveOf (c.threshold, c.ratio, levelFromDb (c.levelDb)), c.expectedDb, 1.0e-5)
+            << c.threshold << " " << c.ratio << " " << c.levelDb;
+        EXPECT_EQ (curveOf (c.threshold, c.ratio, -levelFromDb (c.levelDb)),
+                   curveOf (c.threshold, c.ratio, levelFromDb (c.levelDb)));
     }
 }
 
@@ -147,7 +160,8 @@ TEST (GainComputer, MatchesTheReferenceCurveAndNeverRises)
             for (double db = -130.0; db <= 20.0; db += 0.01)
             {
                 const float out = curveOf (threshold, ratio, levelFromDb (db));
-                ASSERT_NEAR (out, referenceCurve (levelFromDb (db), threshold, ratio), 2.0e-4) << db << " " << threshold << " " << ratio;
+                ASSERT_NEAR (out, referenceCurve (levelFromDb (db), threshold, ratio), 2.0e-4)
+                    << db << " " << threshold << " " << ratio;
                 ASSERT_LE (out, previous + 1.0e-6f);
                 previous = out;
             }
@@ -202,7 +216,8 @@ TEST (CrestFactor, SteadyLevelGivesTheLongestTimesAndASineAboutHalf)
     for (int chunk = 0; chunk < 2 * (int) rate / block; ++chunk)
     {
         for (auto& v : buffer)
-            v = (float) std::abs (0.7 * std::sin (juce::MathConstants<double>::twoPi * 1000.0 * (double) t++ / rate + 0.3));
+            v = (float) std::abs (0.7
+                                  * std::sin (juce::MathConstants<double>::twoPi * 1000.0 * (double) t++ / rate + 0.3));
 
         sine.processCrestFactor (buffer.data(), block);
         sine.processCrestFactor (buffer.data(), block);
@@ -272,7 +287,8 @@ TEST (Compressor, MatchesAReferenceModelOverManyChunks)
         {
             for (int i = 0; i < n; ++i)
             {
-                const double l = std::abs ((double) detector.getSample (0, i)), r = std::abs ((double) detector.getSample (1, i));
+                const double l = std::abs ((double) detector.getSample (0, i)),
+                             r = std::abs ((double) detector.getSample (1, i));
                 const double m = std::max (l, r);
                 loudest = std::max (loudest, m);
                 const double change = referenceCurve (0.5 * (c == 0 ? l : r) + 0.5 * m, -20.0, 4.0);
@@ -281,7 +297,8 @@ TEST (Compressor, MatchesAReferenceModelOverManyChunks)
                 deepest = std::min (deepest, state);
 
                 const double x = input.getSample (c, i), expected = x * dbToGain (state + 3.0) * 0.7 + x * 0.3;
-                ASSERT_NEAR (audio.getSample (c, i), expected, 2.0e-5 + 2.0e-4 * std::abs (expected)) << chunk << " " << c << " " << i;
+                ASSERT_NEAR (audio.getSample (c, i), expected, 2.0e-5 + 2.0e-4 * std::abs (expected))
+                    << chunk << " " << c << " " << i;
             }
         }
 
@@ -325,8 +342,10 @@ TEST_F (CompressorChunks, OneStateRunsLeftThenRightAndCarriesOver)
 
         for (int i = 0; i < block; i += 37)
         {
-            ASSERT_NEAR (gainToDb (audio.getSample (0, i)), g * (1.0 - std::pow (a, before + i + 1)), 1.0e-3) << chunk << " " << i;
-            ASSERT_NEAR (gainToDb (audio.getSample (1, i)), g * (1.0 - std::pow (a, before + block + i + 1)), 1.0e-3) << chunk << " " << i;
+            ASSERT_NEAR (gainToDb (audio.getSample (0, i)), g * (1.0 - std::pow (a, before + i + 1)), 1.0e-3)
+                << chunk << " " << i;
+            ASSERT_NEAR (gainToDb (audio.getSample (1, i)), g * (1.0 - std::pow (a, before + block + i + 1)), 1.0e-3)
+                << chunk << " " << i;
         }
 
         EXPECT_NEAR (compressor.gainReductionDb, g * (1.0 - std::pow (a, before + 2.0 * block)), 1.0e-3);
@@ -381,7 +400,9 @@ TEST_F (CompressorChunks, MakeupChangeDuringARampRestartsIt)
         run();
 
         for (int i = 0; i < block; ++i, ++step)
-            ASSERT_NEAR (gainToDb (audio.getSample (0, i)), step < 2399 ? 4.56 + 0.44 * (step + 1) / 2400.0 : 5.0, 1.0e-3) << step;
+            ASSERT_NEAR (gainToDb (audio.getSample (0, i)), step < 2399 ? 4.56 + 0.44 * (step + 1) / 2400.0 : 5.0,
+                         1.0e-3)
+                << step;
     }
 }
 
@@ -428,8 +449,9 @@ TEST_F (CompressorChunks, ZeroLengthChunkChangesNothing)
     compressor.makeupDb = -3.0f;
     run (0);
 
-    for (const auto member : { &LevelDetector::state, &LevelDetector::peakState, &LevelDetector::rmsState, &LevelDetector::avgAttack,
-                               &LevelDetector::avgRelease, &LevelDetector::attackTime, &LevelDetector::releaseTime })
+    for (const auto member :
+         { &LevelDetector::state, &LevelDetector::peakState, &LevelDetector::rmsState, &LevelDetector::avgAttack,
+           &LevelDetector::avgRelease, &LevelDetector::attackTime, &LevelDetector::releaseTime })
         EXPECT_EQ (compressor.levelDetector.*member, before.levelDetector.*member);
 
     EXPECT_EQ (compressor.gainReductionDb, before.gainReductionDb);
@@ -533,8 +555,10 @@ TEST (Compressor, NonFiniteDetectorChunkThenAFiniteChunkRecovers)
                 }
 
                 compressor.process (audio, detector);
-                ASSERT_TRUE (std::isfinite (test::peakOrInfinity (audio))) << automatic << " " << pattern << " " << chunk;
-                ASSERT_TRUE (detectorIsFinite (compressor.levelDetector)) << automatic << " " << pattern << " " << chunk;
+                ASSERT_TRUE (std::isfinite (test::peakOrInfinity (audio)))
+                    << automatic << " " << pattern << " " << chunk;
+                ASSERT_TRUE (detectorIsFinite (compressor.levelDetector))
+                    << automatic << " " << pattern << " " << chunk;
                 ASSERT_TRUE (std::isfinite (compressor.gainReductionDb) && std::isfinite (compressor.inputLevel));
                 EXPECT_TRUE (chunk <= 4 || compressor.inputLevel < 10.0f);
             }
@@ -561,7 +585,9 @@ TEST (Compressor, ProcessAllocatesNothing)
     prepareAsChain (compressor);
 
     juce::AudioBuffer<float> stereo (2, block), mono (1, block), detector (2, block);
-    juce::AudioBuffer<float> views[] = { { stereo.getArrayOfWritePointers(), 2, 1 }, { stereo.getArrayOfWritePointers(), 2, 300 }, stereo };
+    juce::AudioBuffer<float> views[] = { { stereo.getArrayOfWritePointers(), 2, 1 },
+                                         { stereo.getArrayOfWritePointers(), 2, 300 },
+                                         stereo };
     juce::Random random (7);
 
     for (int chunk = 0; chunk < 400; ++chunk)

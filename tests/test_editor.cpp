@@ -68,15 +68,15 @@ TEST_F (EditorTest, AudioKeepsRunningWhileEditorsComeAndGo)
     auto processor = test::makePreparedProcessor (48000.0, 128);
     std::atomic<bool> stop { false };
 
-    std::thread audio ([&]
-                       {
-                           juce::AudioBuffer<float> buffer (2, 128);
-                           juce::MidiBuffer midi;
-                           while (! stop.load())
-                           {
-                               test::fillSine (buffer, 48000.0, 440.0, 0.5f);
-                               processor->processBlock (buffer, midi);
-                           } });
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> buffer (2, 128);
+        juce::MidiBuffer midi;
+        while (! stop.load())
+        {
+            test::fillSine (buffer, 48000.0, 440.0, 0.5f);
+            processor->processBlock (buffer, midi);
+        }
+    });
 
     for (int i = 0; i < 20; ++i)
     {

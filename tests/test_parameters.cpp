@@ -106,7 +106,9 @@ TEST_F (ParameterTest, KindsStepsAndSkews)
     {
         const char* id;
         float interval, skew;
-    } steps[] = { { "Compress", 0.1f, 1 }, { "Ratio", 0.1f, 0.5f }, { "Attack", 0.01f, 0.5f }, { "Release", 1, 0.35f }, { "Makeup", 0.1f, 1 }, { "Character", 1, 1 }, { "Mix", 0.001f, 1 }, { "Smooth", 1, 1 }, { "1Gain", 0.01f, 1 }, { "1Q", 0.01f, 0.1f } };
+    } steps[] = { { "Compress", 0.1f, 1 }, { "Ratio", 0.1f, 0.5f }, { "Attack", 0.01f, 0.5f }, { "Release", 1, 0.35f },
+                  { "Makeup", 0.1f, 1 },   { "Character", 1, 1 },   { "Mix", 0.001f, 1 },      { "Smooth", 1, 1 },
+                  { "1Gain", 0.01f, 1 },   { "1Q", 0.01f, 0.1f } };
 
     for (const auto& s : steps)
     {
@@ -211,8 +213,7 @@ TEST_F (ParameterTest, FrequencyMapping)
 
 TEST_F (ParameterTest, TextToValue)
 {
-    const auto typed = [this] (const char* id, const char* typedText)
-    {
+    const auto typed = [this] (const char* id, const char* typedText) {
         auto& p = parameter (id);
         p.setValueNotifyingHost (p.getValueForText (typedText));
         return processor.apvts.getRawParameterValue (id)->load();

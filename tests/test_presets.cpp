@@ -14,9 +14,9 @@
 
 namespace
 {
-const char* const allIds[] = { "Power", "Compress", "Ratio", "Attack", "Release", "Makeup", "Character", "Mix", "Smooth",
-                               "1On", "1Type", "1Freq", "1Gain", "1Q", "2On", "2Type", "2Freq", "2Gain", "2Q",
-                               "3On", "3Type", "3Freq", "3Gain", "3Q" };
+const char* const allIds[] = { "Power",  "Compress", "Ratio", "Attack", "Release", "Makeup", "Character", "Mix",
+                               "Smooth", "1On",      "1Type", "1Freq",  "1Gain",   "1Q",     "2On",       "2Type",
+                               "2Freq",  "2Gain",    "2Q",    "3On",    "3Type",   "3Freq",  "3Gain",     "3Q" };
 
 constexpr double rate = 48000.0;
 constexpr int blockSize = 512;
@@ -42,10 +42,12 @@ struct ScratchFolder
         return write (name, stream.getData(), stream.getDataSize());
     }
 
-    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("morvik_presets_test", {}, false);
+    juce::File folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                            .getNonexistentChildFile ("morvik_presets_test", {}, false);
 };
 
-juce::ValueTree makePresetTree (std::initializer_list<std::pair<const char*, juce::var>> values, const char* rootType = "Parameters")
+juce::ValueTree makePresetTree (std::initializer_list<std::pair<const char*, juce::var>> values,
+                                const char* rootType = "Parameters")
 {
     juce::ValueTree tree (rootType);
     for (auto& [id, value] : values)
@@ -113,7 +115,8 @@ std::string loadAndCapture (MorvikAudioProcessor& processor, const juce::File& f
 // Counts notifications to the host side and to parameter-tree listeners.
 struct NotificationCounter : juce::AudioProcessorListener, juce::AudioProcessorValueTreeState::Listener
 {
-    explicit NotificationCounter (MorvikAudioProcessor& p) : processor (p)
+    explicit NotificationCounter (MorvikAudioProcessor& p)
+        : processor (p)
     {
         processor.addListener (this);
         for (auto* id : allIds)
@@ -144,7 +147,8 @@ std::array<double, 5> expectedCoefficients (int type, double fs, double f, doubl
     {
         const double A = std::pow (10.0, gainDb / 40.0), w = 2.0 * pi * f / fs, alpha = std::sin (w) / (2.0 * q);
         const double a0 = 1.0 + alpha / A;
-        return { (1.0 + alpha * A) / a0, -2.0 * std::cos (w) / a0, (1.0 - alpha * A) / a0, -2.0 * std::cos (w) / a0, (1.0 - alpha / A) / a0 };
+        return { (1.0 + alpha * A) / a0, -2.0 * std::cos (w) / a0, (1.0 - alpha * A) / a0, -2.0 * std::cos (w) / a0,
+                 (1.0 - alpha / A) / a0 };
     }
     const double n = 1.0 / std::tan (pi * f / fs), c1 = 1.0 / (1.0 + n / q + n * n);
     const double b = type == 0 ? n * n : 1.0, sign = type == 0 ? -1.0 : 1.0;
@@ -159,11 +163,13 @@ TEST (PresetLoading, FullPresetSetsEveryParameterAndTheBandsFollowBeforeReturnin
     ScratchFolder scratch;
 
     // Every value differs from its default and sits on its step.
-    const std::pair<const char*, double> values[] = { { "Power", 0.0 }, { "Compress", 33.3 }, { "Ratio", 7.5 }, { "Attack", 2.25 }, { "Release", 250.0 },
-                                                      { "Makeup", -3.5 }, { "Character", 64.0 }, { "Mix", 0.625 }, { "Smooth", 12.0 },
-                                                      { "1On", 1.0 }, { "1Type", 0.0 }, { "1Freq", 150.0 }, { "1Gain", -24.0 }, { "1Q", 0.71 },
-                                                      { "2On", 1.0 }, { "2Type", 2.0 }, { "2Freq", 2500.0 }, { "2Gain", 6.5 }, { "2Q", 2.0 },
-                                                      { "3On", 0.0 }, { "3Type", 4.0 }, { "3Freq", 9000.0 }, { "3Gain", -24.0 }, { "3Q", 1.2 } };
+    const std::pair<const char*, double> values[] = {
+        { "Power", 0.0 },   { "Compress", 33.3 },  { "Ratio", 7.5 },   { "Attack", 2.25 }, { "Release", 250.0 },
+        { "Makeup", -3.5 }, { "Character", 64.0 }, { "Mix", 0.625 },   { "Smooth", 12.0 }, { "1On", 1.0 },
+        { "1Type", 0.0 },   { "1Freq", 150.0 },    { "1Gain", -24.0 }, { "1Q", 0.71 },     { "2On", 1.0 },
+        { "2Type", 2.0 },   { "2Freq", 2500.0 },   { "2Gain", 6.5 },   { "2Q", 2.0 },      { "3On", 0.0 },
+        { "3Type", 4.0 },   { "3Freq", 9000.0 },   { "3Gain", -24.0 }, { "3Q", 1.2 }
+    };
     juce::ValueTree tree ("Parameters");
     for (auto& [id, value] : values)
         tree.appendChild (makePresetTree ({ { id, value } }).getChild (0).createCopy(), nullptr);
@@ -181,7 +187,8 @@ TEST (PresetLoading, FullPresetSetsEveryParameterAndTheBandsFollowBeforeReturnin
         const auto after = processor->bands[b].readCoefficients();
         const auto want = expectedCoefficients (types[b], rate, freqs[b], qs[b], gains[b]);
         for (size_t k = 0; k < 5; ++k)
-            EXPECT_NEAR (after[k], want[k], 2.0e-4 * (1.0 + std::abs (want[k]))) << "band " << b + 1 << " coefficient " << k;
+            EXPECT_NEAR (after[k], want[k], 2.0e-4 * (1.0 + std::abs (want[k])))
+                << "band " << b + 1 << " coefficient " << k;
         EXPECT_EQ (processor->bands[b].active.load(), b < 2);
     }
 }
@@ -194,12 +201,14 @@ TEST (PresetLoading, PartialPresetsChangeOnlyWhatTheyName)
     test::setParameter (*processor, "2Gain", -5.0f);
     auto expected = snapshot (*processor);
 
-    EXPECT_EQ (loadAndCapture (*processor, scratch.write ("compress.mrv", makePresetTree ({ { "Compress", 42.0 } }))), "");
+    EXPECT_EQ (loadAndCapture (*processor, scratch.write ("compress.mrv", makePresetTree ({ { "Compress", 42.0 } }))),
+               "");
     expected["Compress"] = 42.0f;
     EXPECT_EQ (snapshot (*processor), expected);
 
     // A PARAM without a value takes the parameter's default.
-    processor->loadPreset (scratch.write ("novalue.mrv", makePresetTree ({ { "Ratio", juce::var() }, { "2Gain", juce::var() } })));
+    processor->loadPreset (
+        scratch.write ("novalue.mrv", makePresetTree ({ { "Ratio", juce::var() }, { "2Gain", juce::var() } })));
     expected["Ratio"] = 4.0f;
     expected["2Gain"] = 0.0f;
     EXPECT_EQ (snapshot (*processor), expected);
@@ -227,13 +236,25 @@ TEST (PresetLoading, NonFiniteValuesAreIgnoredAndOutOfRangeValuesLimited)
     const auto before = snapshot (*processor);
     const auto inf = std::numeric_limits<double>::infinity();
 
-    processor->loadPreset (scratch.write ("odd.mrv", makePresetTree ({ { "Compress", std::nan ("") }, { "Ratio", inf }, { "Attack", -inf },
-                                                                       { "Release", "nan" }, { "Character", 1.0e9 }, { "Mix", -5.0 },
-                                                                       { "1Freq", 5.0 }, { "2Freq", 1.0e7 }, { "1Gain", -300.0 }, { "1Type", 17.0 } })));
+    processor->loadPreset (scratch.write ("odd.mrv", makePresetTree ({ { "Compress", std::nan ("") },
+                                                                       { "Ratio", inf },
+                                                                       { "Attack", -inf },
+                                                                       { "Release", "nan" },
+                                                                       { "Character", 1.0e9 },
+                                                                       { "Mix", -5.0 },
+                                                                       { "1Freq", 5.0 },
+                                                                       { "2Freq", 1.0e7 },
+                                                                       { "1Gain", -300.0 },
+                                                                       { "1Type", 17.0 } })));
 
     for (auto* id : { "Compress", "Ratio", "Attack", "Release" })
         EXPECT_EQ (test::getParameter (*processor, id), before.at (id)) << id;
-    for (auto [id, limit] : { std::pair { "Character", 100.0f }, { "Mix", 0.0f }, { "1Freq", 20.0f }, { "2Freq", 20000.0f }, { "1Gain", -24.0f }, { "1Type", 4.0f } })
+    for (auto [id, limit] : { std::pair { "Character", 100.0f },
+                              { "Mix", 0.0f },
+                              { "1Freq", 20.0f },
+                              { "2Freq", 20000.0f },
+                              { "1Gain", -24.0f },
+                              { "1Type", 4.0f } })
         EXPECT_NEAR (test::getParameter (*processor, id), limit, std::abs (limit) * 1.0e-4f) << id;
     expectSaneState (*processor);
 }
@@ -376,23 +397,42 @@ TEST_F (PresetFuzz, DeepNestingAndHugeCountsAreRefused)
         wrap << payload;
         payload = wrap.getMemoryBlock();
     }
-    EXPECT_FALSE (feedParameters ([&] (juce::MemoryOutputStream& out)
-                                  {
-                                      out.writeCompressedInt (2);
-                                      out.writeString ("id");
-                                      juce::var ("Compress").writeToStream (out);
-                                      out.writeString ("value");
-                                      out << payload;
-                                  }));
+    EXPECT_FALSE (feedParameters ([&] (juce::MemoryOutputStream& out) {
+        out.writeCompressedInt (2);
+        out.writeString ("id");
+        juce::var ("Compress").writeToStream (out);
+        out.writeString ("value");
+        out << payload;
+    }));
 
     // Counts that claim far more properties, children, value bytes or array items than follow.
     for (const int count : { 0x7fffffff, 0x10000000, 100000, 25 })
     {
-        auto writeCount = [count] (juce::MemoryOutputStream& out) { out.writeByte (4); out.writeInt (count); };
-        EXPECT_FALSE (feedParameters ([&] (auto& out) { writeCount (out); out.writeString ("x"); })) << count;
-        EXPECT_FALSE (feedParameters ([&] (auto& out) { out.writeCompressedInt (0); writeCount (out); })) << count;
-        EXPECT_FALSE (feedParameters ([&] (auto& out) { out.writeCompressedInt (1); out.writeString ("value"); writeCount (out); out.writeByte (8); })) << count;
-        EXPECT_FALSE (feedParameters ([&] (auto& out) { out.writeCompressedInt (1); out.writeString ("value"); out.writeCompressedInt (7); out.writeByte (7); writeCount (out); })) << count;
+        auto writeCount = [count] (juce::MemoryOutputStream& out) {
+            out.writeByte (4);
+            out.writeInt (count);
+        };
+        EXPECT_FALSE (feedParameters ([&] (auto& out) {
+            writeCount (out);
+            out.writeString ("x");
+        })) << count;
+        EXPECT_FALSE (feedParameters ([&] (auto& out) {
+            out.writeCompressedInt (0);
+            writeCount (out);
+        })) << count;
+        EXPECT_FALSE (feedParameters ([&] (auto& out) {
+            out.writeCompressedInt (1);
+            out.writeString ("value");
+            writeCount (out);
+            out.writeByte (8);
+        })) << count;
+        EXPECT_FALSE (feedParameters ([&] (auto& out) {
+            out.writeCompressedInt (1);
+            out.writeString ("value");
+            out.writeCompressedInt (7);
+            out.writeByte (7);
+            writeCount (out);
+        })) << count;
     }
     EXPECT_EQ (test::getParameter (*processor, "Compress"), 15.0f);
 }
@@ -423,7 +463,8 @@ std::pair<double, double> runNoise (MorvikAudioProcessor& processor, int blocks,
                 peak = std::max (peak, std::isfinite (v) ? std::abs (v) : HUGE_VAL);
             }
     }
-    return { 10.0 * std::log10 (sumSquares / (2.0 * measuredBlocks * blockSize) + 1.0e-30), 20.0 * std::log10 (peak + 1.0e-30) };
+    return { 10.0 * std::log10 (sumSquares / (2.0 * measuredBlocks * blockSize) + 1.0e-30),
+             20.0 * std::log10 (peak + 1.0e-30) };
 }
 } // namespace
 
@@ -470,7 +511,9 @@ TEST (FactoryPresets, EighteenPresetsThreePerCategoryLoadInRangeAndKeepLevelsSan
 TEST (PresetMaker, RefusesABadSourceAndWritesNothing)
 {
     juce::File maker;
-    for (auto& f : juce::File (MORVIK_BUILD_DIR).getChildFile ("tools").findChildFiles (juce::File::findFiles, true, "morvik_make_presets"))
+    for (auto& f : juce::File (MORVIK_BUILD_DIR)
+                       .getChildFile ("tools")
+                       .findChildFiles (juce::File::findFiles, true, "morvik_make_presets"))
         if (! f.getFullPathName().contains ("CMakeFiles"))
             maker = f;
     if (! maker.existsAsFile())
@@ -493,8 +536,9 @@ TEST (PresetMaker, RefusesABadSourceAndWritesNothing)
         sources.getChildFile ("0_Bad.preset").replaceWithText (bad);
 
         juce::ChildProcess process;
-        ASSERT_TRUE (process.start (juce::StringArray { maker.getFullPathName(), sources.getFullPathName(), output.getFullPathName() },
-                                    juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr));
+        ASSERT_TRUE (process.start (
+            juce::StringArray { maker.getFullPathName(), sources.getFullPathName(), output.getFullPathName() },
+            juce::ChildProcess::wantStdOut | juce::ChildProcess::wantStdErr));
         const auto text = process.readAllProcessOutput();
         process.waitForProcessToFinish (20000);
 
@@ -516,7 +560,8 @@ TEST (PluginBundle, BundleAndPresetFolderPerFormat)
 {
     using W = juce::AudioProcessor;
     const std::tuple<W::WrapperType, const char*, const char*> cases[] = {
-        { W::wrapperType_VST3, "/home/u/.vst3/Morvik.vst3/Contents/x86_64-linux/Morvik.so", "/home/u/.vst3/Morvik.vst3" },
+        { W::wrapperType_VST3, "/home/u/.vst3/Morvik.vst3/Contents/x86_64-linux/Morvik.so",
+          "/home/u/.vst3/Morvik.vst3" },
         { W::wrapperType_VST3, "/opt/x/Renamed.vst3/Contents/aarch64-linux/Morvik.so", "/opt/x/Renamed.vst3" },
         { W::wrapperType_VST3, "/usr/lib/vst3/Morvik.so", "/usr/lib/vst3" }, // a bare library outside a bundle
         { W::wrapperType_LV2, "/usr/lib/lv2/Morvik.lv2/libMorvik.so", "/usr/lib/lv2/Morvik.lv2" },
@@ -526,7 +571,8 @@ TEST (PluginBundle, BundleAndPresetFolderPerFormat)
     for (auto& [wrapper, binary, bundle] : cases)
         EXPECT_EQ (PluginBundle::bundleFolderFor (wrapper, juce::File (binary)), juce::File (bundle)) << binary;
 
-    EXPECT_EQ (PluginBundle::presetFolderIn (juce::File ("/a/Morvik.vst3")), juce::File ("/a/Morvik.vst3/Contents/Resources/Presets"));
+    EXPECT_EQ (PluginBundle::presetFolderIn (juce::File ("/a/Morvik.vst3")),
+               juce::File ("/a/Morvik.vst3/Contents/Resources/Presets"));
     EXPECT_EQ (PluginBundle::presetFolderIn (juce::File()), juce::File());
 }
 
@@ -537,7 +583,8 @@ TEST (PluginBundle, BuiltBundlesHoldTheFactoryPresets)
         artefacts = juce::File (MORVIK_BUILD_DIR).getChildFile ("Morvik_artefacts/Release");
 
     using W = juce::AudioProcessor;
-    const std::pair<W::WrapperType, const char*> binaries[] = { { W::wrapperType_VST3, "VST3/Morvik.vst3/Contents/x86_64-linux/Morvik.so" },
+    const std::pair<W::WrapperType, const char*> binaries[] = { { W::wrapperType_VST3,
+                                                                  "VST3/Morvik.vst3/Contents/x86_64-linux/Morvik.so" },
                                                                 { W::wrapperType_LV2, "LV2/Morvik.lv2/libMorvik.so" },
                                                                 { W::wrapperType_Standalone, "Standalone/Morvik" } };
     const auto presets = factoryPresets();
@@ -552,7 +599,8 @@ TEST (PluginBundle, BuiltBundlesHoldTheFactoryPresets)
         const auto folder = PluginBundle::presetFolderIn (PluginBundle::bundleFolderFor (wrapper, binary));
         EXPECT_EQ (folder.findChildFiles (juce::File::findFiles, false, "*.mrv").size(), presets.size()) << path;
         for (auto& preset : presets)
-            EXPECT_EQ (readBytes (folder.getChildFile (preset.getFileName())), readBytes (preset)) << path << " " << preset.getFileName();
+            EXPECT_EQ (readBytes (folder.getChildFile (preset.getFileName())), readBytes (preset))
+                << path << " " << preset.getFileName();
         ++checked;
     }
     if (checked == 0)

@@ -16,12 +16,15 @@ struct Chunk
 std::vector<Chunk> chunksOf (juce::AudioBuffer<float>& buffer, int chunkSize)
 {
     std::vector<Chunk> chunks;
-    MorvikAudioProcessor::forEachChunk (buffer, chunkSize, [&] (juce::AudioBuffer<float>& chunk)
-                                        { chunks.push_back ({ chunk.getNumSamples(), chunk.getNumChannels(), chunk.getNumChannels() > 0 ? chunk.getReadPointer (0) : nullptr }); });
+    MorvikAudioProcessor::forEachChunk (buffer, chunkSize, [&] (juce::AudioBuffer<float>& chunk) {
+        chunks.push_back ({ chunk.getNumSamples(), chunk.getNumChannels(),
+                            chunk.getNumChannels() > 0 ? chunk.getReadPointer (0) : nullptr });
+    });
     return chunks;
 }
 
-juce::AudioProcessor::BusesLayout layoutOf (juce::AudioChannelSet in, juce::AudioChannelSet sidechain, juce::AudioChannelSet out)
+juce::AudioProcessor::BusesLayout layoutOf (juce::AudioChannelSet in, juce::AudioChannelSet sidechain,
+                                            juce::AudioChannelSet out)
 {
     juce::AudioProcessor::BusesLayout layout;
     layout.inputBuses.add (in);
@@ -106,7 +109,8 @@ TEST (ProcessorFrame, OversizedHostBlockMatchesPreparedSizeBlocks)
     a->processBlock (whole, midi);
     for (int start = 0; start < pieces.getNumSamples(); start += blockSize)
     {
-        juce::AudioBuffer<float> view (pieces.getArrayOfWritePointers(), 2, start, std::min (blockSize, pieces.getNumSamples() - start));
+        juce::AudioBuffer<float> view (pieces.getArrayOfWritePointers(), 2, start,
+                                       std::min (blockSize, pieces.getNumSamples() - start));
         b->processBlock (view, midi);
     }
 
@@ -212,7 +216,9 @@ TEST (ProcessorState, RoundTripThroughANewInstance)
     for (auto* p : source.getParameters())
     {
         const auto id = dynamic_cast<juce::RangedAudioParameter*> (p)->getParameterID();
-        EXPECT_NEAR (test::getParameter (restored, id), test::getParameter (source, id), 1e-5f * std::max (1.0f, std::abs (test::getParameter (source, id)))) << id;
+        EXPECT_NEAR (test::getParameter (restored, id), test::getParameter (source, id),
+                     1e-5f * std::max (1.0f, std::abs (test::getParameter (source, id))))
+            << id;
     }
     EXPECT_FLOAT_EQ (test::getParameter (restored, "Attack"), 50.01f);
     EXPECT_FLOAT_EQ (test::getParameter (restored, "Power"), 0.0f);
@@ -252,7 +258,8 @@ TEST (ProcessorState, UnusableDataChangesNothing)
 
     // A well-formed tree of a foreign type.
     juce::ValueTree foreign ("SomethingElse");
-    foreign.appendChild (juce::ValueTree ("PARAM").setProperty ("id", "Makeup", nullptr).setProperty ("value", -3.0, nullptr), nullptr);
+    foreign.appendChild (
+        juce::ValueTree ("PARAM").setProperty ("id", "Makeup", nullptr).setProperty ("value", -3.0, nullptr), nullptr);
     juce::MemoryOutputStream foreignData;
     foreign.writeToStream (foreignData);
     processor.setStateInformation (foreignData.getData(), (int) foreignData.getDataSize());
@@ -288,8 +295,10 @@ TEST (ProcessorState, NonFiniteValuesAreIgnoredAndOthersLimited)
     test::setParameter (processor, "Compress", 20.0f);
 
     juce::ValueTree tree ("Parameters");
-    const auto param = [&tree] (const char* id, const juce::var& value)
-    { tree.appendChild (juce::ValueTree ("PARAM").setProperty ("id", id, nullptr).setProperty ("value", value, nullptr), nullptr); };
+    const auto param = [&tree] (const char* id, const juce::var& value) {
+        tree.appendChild (
+            juce::ValueTree ("PARAM").setProperty ("id", id, nullptr).setProperty ("value", value, nullptr), nullptr);
+    };
     param ("Compress", std::numeric_limits<double>::quiet_NaN());
     param ("Makeup", std::numeric_limits<double>::infinity());
     param ("Ratio", 1000.0);

@@ -19,14 +19,14 @@
 // around processBlock only; try-locks are allowed. Sanitizers replace these functions themselves,
 // so under them the counting tests are skipped.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
- #define MORVIK_COUNTS_ALLOCATIONS 0
+#define MORVIK_COUNTS_ALLOCATIONS 0
 #elif defined(__has_feature)
- #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  #define MORVIK_COUNTS_ALLOCATIONS 0
- #endif
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define MORVIK_COUNTS_ALLOCATIONS 0
+#endif
 #endif
 #ifndef MORVIK_COUNTS_ALLOCATIONS
- #define MORVIK_COUNTS_ALLOCATIONS 1
+#define MORVIK_COUNTS_ALLOCATIONS 1
 #endif
 
 namespace
@@ -56,11 +56,31 @@ extern "C"
     void* __libc_memalign (size_t, size_t);
     void __libc_free (void*);
 
-    void* malloc (size_t n) noexcept { countIf (allocations); return __libc_malloc (n); }
-    void* calloc (size_t k, size_t n) noexcept { countIf (allocations); return __libc_calloc (k, n); }
-    void* realloc (void* p, size_t n) noexcept { countIf (allocations); return __libc_realloc (p, n); }
-    void* aligned_alloc (size_t a, size_t n) noexcept { countIf (allocations); return __libc_memalign (a, n); }
-    void free (void* p) noexcept { countIf (allocations, p != nullptr); __libc_free (p); }
+    void* malloc (size_t n) noexcept
+    {
+        countIf (allocations);
+        return __libc_malloc (n);
+    }
+    void* calloc (size_t k, size_t n) noexcept
+    {
+        countIf (allocations);
+        return __libc_calloc (k, n);
+    }
+    void* realloc (void* p, size_t n) noexcept
+    {
+        countIf (allocations);
+        return __libc_realloc (p, n);
+    }
+    void* aligned_alloc (size_t a, size_t n) noexcept
+    {
+        countIf (allocations);
+        return __libc_memalign (a, n);
+    }
+    void free (void* p) noexcept
+    {
+        countIf (allocations, p != nullptr);
+        __libc_free (p);
+    }
 
     int posix_memalign (void** result, size_t a, size_t n) noexcept
     {
@@ -71,12 +91,12 @@ extern "C"
 }
 
 // The C library's lock functions past these replacements, looked up on first use.
-#define MORVIK_COUNTED_LOCK(name, type)                                                 \
-    extern "C" int name (type* lock) noexcept                                           \
-    {                                                                                   \
+#define MORVIK_COUNTED_LOCK(name, type)                                                         \
+    extern "C" int name (type* lock) noexcept                                                   \
+    {                                                                                           \
         static auto* const next = reinterpret_cast<int (*) (type*)> (dlsym (RTLD_NEXT, #name)); \
-        countIf (locks);                                                                \
-        return next (lock);                                                             \
+        countIf (locks);                                                                        \
+        return next (lock);                                                                     \
     }
 
 MORVIK_COUNTED_LOCK (pthread_mutex_lock, pthread_mutex_t)
@@ -106,13 +126,17 @@ std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize,
     return processor;
 }
 
-int channelsFor (const Set& main, const Set& sidechain) { return main.size() + (sidechain.isDisabled() ? 0 : sidechain.size()); }
+int channelsFor (const Set& main, const Set& sidechain)
+{
+    return main.size() + (sidechain.isDisabled() ? 0 : sidechain.size());
+}
 
 // All 24 parameters: each at random, or all at the same normalised value.
 void setAll (MorvikAudioProcessor& processor, std::mt19937& rng, float normalised = -1.0f)
 {
     for (auto* parameter : processor.getParameters())
-        parameter->setValueNotifyingHost (normalised >= 0.0f ? normalised : std::uniform_real_distribution<float> (0.0f, 1.0f) (rng));
+        parameter->setValueNotifyingHost (
+            normalised >= 0.0f ? normalised : std::uniform_real_distribution<float> (0.0f, 1.0f) (rng));
 }
 
 void fillNoise (juce::AudioBuffer<float>& buffer, std::mt19937& rng)
@@ -126,7 +150,8 @@ void fillNoise (juce::AudioBuffer<float>& buffer, std::mt19937& rng)
 // Largest absolute value over the main channels; infinity if any is not finite.
 float mainPeak (const juce::AudioBuffer<float>& buffer, int mainChannels)
 {
-    juce::AudioBuffer<float> main (const_cast<float* const*> (buffer.getArrayOfReadPointers()), mainChannels, buffer.getNumSamples());
+    juce::AudioBuffer<float> main (const_cast<float* const*> (buffer.getArrayOfReadPointers()), mainChannels,
+                                   buffer.getNumSamples());
     return test::peakOrInfinity (main);
 }
 
@@ -144,14 +169,12 @@ void drainFeed (MorvikAudioProcessor& processor)
 struct Automation
 {
     explicit Automation (MorvikAudioProcessor& p)
-        : thread ([this, &p]
-                  {
-                      std::mt19937 rng (8);
-                      while (! stop.load())
-                          setAll (p, rng, rng() % 4 == 0 ? (float) (rng() % 2) : -1.0f), ++rounds;
-                  })
-    {
-    }
+        : thread ([this, &p] {
+              std::mt19937 rng (8);
+              while (! stop.load())
+                  setAll (p, rng, rng() % 4 == 0 ? (float) (rng() % 2) : -1.0f), ++rounds;
+          })
+    {}
 
     ~Automation()
     {
@@ -194,7 +217,8 @@ TEST (RealTime, CountersSeeAllocationsAndLocks)
 TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
 {
 #if MORVIK_COUNTS_ALLOCATIONS
-    for (const auto& [main, sidechain] : { std::pair { Set::stereo(), Set::stereo() }, { Set::mono(), Set::disabled() } })
+    for (const auto& [main, sidechain] :
+         { std::pair { Set::stereo(), Set::stereo() }, { Set::mono(), Set::disabled() } })
     {
         auto processor = makeProcessor (48000.0, 512, main, sidechain);
         const int channels = channelsFor (main, sidechain);
@@ -203,8 +227,7 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         std::mt19937 rng (4);
         allocations = locks = 0;
 
-        auto run = [&] (int b)
-        {
+        auto run = [&] (int b) {
             block.setSize (channels, b % 50 == 0 ? 0 : (int) (rng() % (3 * 512 + 1)), false, false, true);
             fillNoise (block, rng);
             {
@@ -258,7 +281,8 @@ TEST (Robustness, EveryRateLayoutAndBlockLengthGivesBoundedOutput)
                         fillNoise (block, rng);
                         processor->processBlock (block, midi);
                         ASSERT_LT (mainPeak (block, main.size()), outputBound)
-                            << rate << " Hz, " << main.getDescription() << " / " << sidechain.getDescription() << ", setting " << setting << ", length " << length;
+                            << rate << " Hz, " << main.getDescription() << " / " << sidechain.getDescription()
+                            << ", setting " << setting << ", length " << length;
                     }
                     drainFeed (*processor);
                 }
@@ -293,13 +317,15 @@ TEST (Robustness, LongSilenceLeavesNoDenormals)
         drainFeed (*processor);
         for (int c = 0; c < 2; ++c)
             for (int i = 0; i < blockSize; i += 7)
-                clean = clean && zeroOrNormal (block.getSample (c, i)) && zeroOrNormal (processor->sidechainBuffer.getSample (c, i));
+                clean = clean && zeroOrNormal (block.getSample (c, i))
+                        && zeroOrNormal (processor->sidechainBuffer.getSample (c, i));
     }
     EXPECT_TRUE (clean);
 
     const auto& d = processor->compressor.levelDetector;
-    for (const double value : { d.state, d.peakState, d.rmsState, d.avgAttack, d.avgRelease, d.attackSmoother.state,
-                                d.releaseSmoother.state, (double) processor->compressor.gainReductionDb, (double) processor->compressor.inputLevel })
+    for (const double value :
+         { d.state, d.peakState, d.rmsState, d.avgAttack, d.avgRelease, d.attackSmoother.state, d.releaseSmoother.state,
+           (double) processor->compressor.gainReductionDb, (double) processor->compressor.inputLevel })
         EXPECT_TRUE (zeroOrNormal (value)) << value;
 }
 

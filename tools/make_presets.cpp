@@ -40,23 +40,18 @@ const juce::StringArray bandTypes { "Low Cut", "Low Shelf", "Peak", "High Shelf"
 // The parameter tree's order.
 const std::vector<ParameterSpec>& parameterSpecs()
 {
-    static const std::vector<ParameterSpec> specs = []
-    {
+    static const std::vector<ParameterSpec> specs = [] {
         std::vector<ParameterSpec> list {
-            { "Power", Kind::toggle, 0.0, 1.0, 1.0 },
-            { "Compress", Kind::number, 0.0, 70.0, 0.1 },
-            { "Ratio", Kind::number, 1.1, 20.0, 0.1 },
-            { "Attack", Kind::number, 0.0, 50.01, 0.01 },
-            { "Release", Kind::number, 5.0, 1501.0, 1.0 },
-            { "Makeup", Kind::number, -8.0, 30.0, 0.1 },
-            { "Character", Kind::number, 0.0, 100.0, 1.0 },
-            { "Mix", Kind::number, 0.0, 1.0, 0.001 },
+            { "Power", Kind::toggle, 0.0, 1.0, 1.0 },       { "Compress", Kind::number, 0.0, 70.0, 0.1 },
+            { "Ratio", Kind::number, 1.1, 20.0, 0.1 },      { "Attack", Kind::number, 0.0, 50.01, 0.01 },
+            { "Release", Kind::number, 5.0, 1501.0, 1.0 },  { "Makeup", Kind::number, -8.0, 30.0, 0.1 },
+            { "Character", Kind::number, 0.0, 100.0, 1.0 }, { "Mix", Kind::number, 0.0, 1.0, 0.001 },
             { "Smooth", Kind::number, 0.0, 100.0, 1.0 },
         };
 
         static const char* const bandIds[3][5] = { { "1On", "1Type", "1Freq", "1Gain", "1Q" },
-                                                    { "2On", "2Type", "2Freq", "2Gain", "2Q" },
-                                                    { "3On", "3Type", "3Freq", "3Gain", "3Q" } };
+                                                   { "2On", "2Type", "2Freq", "2Gain", "2Q" },
+                                                   { "3On", "3Type", "3Freq", "3Gain", "3Q" } };
         for (auto& band : bandIds)
         {
             list.push_back ({ band[0], Kind::toggle, 0.0, 1.0, 1.0 });
@@ -129,13 +124,15 @@ double parseValue (const ParameterSpec& spec, const juce::String& text)
         throw SourceError { "'" + text + "' is not a value for " + spec.id };
 
     if (value < spec.start || value > spec.end)
-        throw SourceError { juce::String (spec.id) + " = " + text + " is outside its range " + juce::String (spec.start) + " to " + juce::String (spec.end) };
+        throw SourceError { juce::String (spec.id) + " = " + text + " is outside its range " + juce::String (spec.start)
+                            + " to " + juce::String (spec.end) };
 
     if (spec.step > 0.0)
     {
         const auto steps = (value - spec.start) / spec.step;
         if (std::abs (steps - std::round (steps)) > 1.0e-6)
-            throw SourceError { juce::String (spec.id) + " = " + text + " is not on its step of " + juce::String (spec.step) };
+            throw SourceError { juce::String (spec.id) + " = " + text + " is not on its step of "
+                                + juce::String (spec.step) };
     }
 
     return value;
@@ -157,9 +154,11 @@ void checkBandCoupling (const std::vector<double>& values)
         const auto expected = gain < -23.0 ? typeBelow[band] : typeAtOrAbove[band];
 
         if (type != expected)
-            throw SourceError { "band " + juce::String (band + 1) + " has type " + bandTypes[type] + " with gain " + juce::String (gain)
-                                + " dB; the editor turns that into " + bandTypes[expected]
-                                + " (bands 1 and 3 cut below -23 dB and shelve above, band 2 is a low shelf below and a peak above)" };
+            throw SourceError {
+                "band " + juce::String (band + 1) + " has type " + bandTypes[type] + " with gain " + juce::String (gain)
+                + " dB; the editor turns that into " + bandTypes[expected]
+                + " (bands 1 and 3 cut below -23 dB and shelve above, band 2 is a low shelf below and a peak above)"
+            };
     }
 }
 
@@ -217,7 +216,8 @@ std::vector<double> readSource (const juce::File& file)
             missing.add (specs[i].id);
 
     if (! missing.isEmpty())
-        throw SourceError { "missing parameter" + juce::String (missing.size() > 1 ? "s " : " ") + missing.joinIntoString (", ") };
+        throw SourceError { "missing parameter" + juce::String (missing.size() > 1 ? "s " : " ")
+                            + missing.joinIntoString (", ") };
 
     checkBandCoupling (values);
     return values;
@@ -228,8 +228,11 @@ void checkFileName (const juce::File& file)
 {
     const auto name = file.getFileNameWithoutExtension();
 
-    if (name.length() < 3 || ! juce::String ("012345").containsChar (name[0]) || name[1] != '_' || name.substring (2).trim().isEmpty())
-        throw SourceError { "the name must be a category digit 0 to 5, '_' and the display name, as in '0_Gentle Glue.preset'" };
+    if (name.length() < 3 || ! juce::String ("012345").containsChar (name[0]) || name[1] != '_'
+        || name.substring (2).trim().isEmpty())
+        throw SourceError {
+            "the name must be a category digit 0 to 5, '_' and the display name, as in '0_Gentle Glue.preset'"
+        };
 }
 
 juce::ValueTree makeTree (const std::vector<double>& values)
@@ -284,7 +287,8 @@ int main (int argc, char* argv[])
         try
         {
             checkFileName (source);
-            presets.emplace_back (outputFolder.getChildFile (source.getFileNameWithoutExtension() + ".mrv"), makeTree (readSource (source)));
+            presets.emplace_back (outputFolder.getChildFile (source.getFileNameWithoutExtension() + ".mrv"),
+                                  makeTree (readSource (source)));
         }
         catch (const SourceError& error)
         {
@@ -295,7 +299,8 @@ int main (int argc, char* argv[])
 
     if (failures > 0)
     {
-        std::cerr << "morvik_make_presets: " << failures << " bad preset source" << (failures > 1 ? "s" : "") << ", nothing written" << std::endl;
+        std::cerr << "morvik_make_presets: " << failures << " bad preset source" << (failures > 1 ? "s" : "")
+                  << ", nothing written" << std::endl;
         return 1;
     }
 
@@ -317,6 +322,7 @@ int main (int argc, char* argv[])
         }
     }
 
-    std::cout << "morvik_make_presets: wrote " << presets.size() << " presets to " << outputFolder.getFullPathName() << std::endl;
+    std::cout << "morvik_make_presets: wrote " << presets.size() << " presets to " << outputFolder.getFullPathName()
+              << std::endl;
     return 0;
 }

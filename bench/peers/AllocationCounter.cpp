@@ -7,13 +7,13 @@
 
 extern "C"
 {
-void* __libc_malloc (size_t);
-void __libc_free (void*);
-void* __libc_calloc (size_t, size_t);
-void* __libc_realloc (void*, size_t);
-void* __libc_memalign (size_t, size_t);
-void* __libc_valloc (size_t);
-void* __libc_pvalloc (size_t);
+    void* __libc_malloc (size_t);
+    void __libc_free (void*);
+    void* __libc_calloc (size_t, size_t);
+    void* __libc_realloc (void*, size_t);
+    void* __libc_memalign (size_t, size_t);
+    void* __libc_valloc (size_t);
+    void* __libc_pvalloc (size_t);
 }
 
 namespace
@@ -31,8 +31,7 @@ void added (void* block) noexcept
     auto highest = peak.load (std::memory_order_relaxed);
 
     while (now > highest && ! peak.compare_exchange_weak (highest, now, std::memory_order_relaxed))
-    {
-    }
+    {}
 }
 
 void removed (void* block) noexcept
@@ -51,77 +50,74 @@ void resetPeak() noexcept { peak.store (live.load()); }
 
 extern "C"
 {
-void* malloc (size_t size)
-{
-    auto* block = __libc_malloc (size);
-    added (block);
-    return block;
-}
-
-void free (void* block)
-{
-    removed (block);
-    __libc_free (block);
-}
-
-void* calloc (size_t count, size_t size)
-{
-    auto* block = __libc_calloc (count, size);
-    added (block);
-    return block;
-}
-
-void* realloc (void* block, size_t size)
-{
-    const auto before = block != nullptr ? (std::int64_t) malloc_usable_size (block) : 0;
-    auto* moved = __libc_realloc (block, size);
-
-    if (moved != nullptr || size == 0)
+    void* malloc (size_t size)
     {
-        live.fetch_sub (before, std::memory_order_relaxed);
-        added (moved);
+        auto* block = __libc_malloc (size);
+        added (block);
+        return block;
     }
 
-    return moved;
-}
+    void free (void* block)
+    {
+        removed (block);
+        __libc_free (block);
+    }
 
-void* memalign (size_t alignment, size_t size)
-{
-    auto* block = __libc_memalign (alignment, size);
-    added (block);
-    return block;
-}
+    void* calloc (size_t count, size_t size)
+    {
+        auto* block = __libc_calloc (count, size);
+        added (block);
+        return block;
+    }
 
-void* aligned_alloc (size_t alignment, size_t size)
-{
-    return memalign (alignment, size);
-}
+    void* realloc (void* block, size_t size)
+    {
+        const auto before = block != nullptr ? (std::int64_t) malloc_usable_size (block) : 0;
+        auto* moved = __libc_realloc (block, size);
 
-int posix_memalign (void** result, size_t alignment, size_t size)
-{
-    if (alignment % sizeof (void*) != 0 || (alignment & (alignment - 1)) != 0)
-        return EINVAL;
+        if (moved != nullptr || size == 0)
+        {
+            live.fetch_sub (before, std::memory_order_relaxed);
+            added (moved);
+        }
 
-    auto* block = memalign (alignment, size);
+        return moved;
+    }
 
-    if (block == nullptr && size != 0)
-        return ENOMEM;
+    void* memalign (size_t alignment, size_t size)
+    {
+        auto* block = __libc_memalign (alignment, size);
+        added (block);
+        return block;
+    }
 
-    *result = block;
-    return 0;
-}
+    void* aligned_alloc (size_t alignment, size_t size) { return memalign (alignment, size); }
 
-void* valloc (size_t size)
-{
-    auto* block = __libc_valloc (size);
-    added (block);
-    return block;
-}
+    int posix_memalign (void** result, size_t alignment, size_t size)
+    {
+        if (alignment % sizeof (void*) != 0 || (alignment & (alignment - 1)) != 0)
+            return EINVAL;
 
-void* pvalloc (size_t size)
-{
-    auto* block = __libc_pvalloc (size);
-    added (block);
-    return block;
-}
+        auto* block = memalign (alignment, size);
+
+        if (block == nullptr && size != 0)
+            return ENOMEM;
+
+        *result = block;
+        return 0;
+    }
+
+    void* valloc (size_t size)
+    {
+        auto* block = __libc_valloc (size);
+        added (block);
+        return block;
+    }
+
+    void* pvalloc (size_t size)
+    {
+        auto* block = __libc_pvalloc (size);
+        added (block);
+        return block;
+    }
 }

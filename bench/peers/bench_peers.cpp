@@ -35,10 +35,12 @@ const std::vector<Subject> allSubjects {
     { "Morvik (LV2)", hostkit::Format::lv2, MORVIK_LV2_BUNDLE, true },
     { "Morvik (VST3)", hostkit::Format::vst3, MORVIK_VST3_BUNDLE, true },
     { "LSP Compressor Stereo", hostkit::Format::lv2, "http://lsp-plug.in/plugins/lv2/compressor_stereo", false },
-    { "LSP Sidechain Compressor Stereo", hostkit::Format::lv2, "http://lsp-plug.in/plugins/lv2/sc_compressor_stereo", false },
+    { "LSP Sidechain Compressor Stereo", hostkit::Format::lv2, "http://lsp-plug.in/plugins/lv2/sc_compressor_stereo",
+      false },
     { "x42 Dynamic Compressor Stereo", hostkit::Format::lv2, "http://gareus.org/oss/lv2/darc#stereo", false },
     { "Calf Compressor", hostkit::Format::lv2, "http://calf.sourceforge.net/plugins/Compressor", false },
-    { "Calf Sidechain Compressor", hostkit::Format::lv2, "http://calf.sourceforge.net/plugins/SidechainCompressor", false },
+    { "Calf Sidechain Compressor", hostkit::Format::lv2, "http://calf.sourceforge.net/plugins/SidechainCompressor",
+      false },
     { "ZamCompX2", hostkit::Format::lv2, "urn:zamaudio:ZamCompX2", false },
     { "ACE Compressor stereo (Ardour)", hostkit::Format::lv2, "urn:ardour:a-comp#stereo", false },
 };
@@ -90,9 +92,10 @@ public:
         : instance (instanceToUse),
           signal (signalAt (rate)),
           block (blockSize),
-          buffer (juce::jmax (2, juce::jmax (instanceToUse.getTotalNumInputChannels(), instanceToUse.getTotalNumOutputChannels())), blockSize)
-    {
-    }
+          buffer (juce::jmax (2, juce::jmax (instanceToUse.getTotalNumInputChannels(),
+                                             instanceToUse.getTotalNumOutputChannels())),
+                  blockSize)
+    {}
 
     void next()
     {
@@ -143,8 +146,8 @@ void runBenchmark (benchmark::State& state, const Subject& subject, double rate,
         player.next();
 
     state.SetItemsProcessed ((int64_t) state.iterations() * block);
-    state.counters["ns_per_frame"] = benchmark::Counter ((double) block * 1.0e-9,
-                                                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_frame"] = benchmark::Counter (
+        (double) block * 1.0e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     instance->releaseResources();
 }
 
@@ -269,8 +272,9 @@ int main (int argc, char** argv)
     for (const auto& subject : subjects)
         for (const auto rate : rates)
             for (const auto block : blocks)
-                benchmark::RegisterBenchmark (("peers/" + subject.label + "/" + configName (rate, block)).c_str(),
-                                              [subject, rate, block] (benchmark::State& state) { runBenchmark (state, subject, rate, block); })
+                benchmark::RegisterBenchmark (
+                    ("peers/" + subject.label + "/" + configName (rate, block)).c_str(),
+                    [subject, rate, block] (benchmark::State& state) { runBenchmark (state, subject, rate, block); })
                     ->Unit (benchmark::kMicrosecond)
                     ->MinTime (0.1);
 

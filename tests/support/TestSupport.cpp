@@ -36,7 +36,10 @@ void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequ
 {
     for (int c = 0; c < buffer.getNumChannels(); ++c)
         for (int i = 0; i < buffer.getNumSamples(); ++i)
-            buffer.setSample (c, i, amplitude * (float) std::sin (juce::MathConstants<double>::twoPi * frequency * (startSample + i) / sampleRate));
+            buffer.setSample (c, i,
+                              amplitude
+                                  * (float) std::sin (juce::MathConstants<double>::twoPi * frequency * (startSample + i)
+                                                      / sampleRate));
 }
 
 float peakOrInfinity (const juce::AudioBuffer<float>& buffer)

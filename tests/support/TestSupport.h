@@ -14,7 +14,8 @@ float getParameter (MorvikAudioProcessor& processor, const juce::String& id);
 std::unique_ptr<MorvikAudioProcessor> makePreparedProcessor (double sampleRate, int blockSize, int mainChannels = 2);
 
 // A sine of the given peak amplitude in every channel.
-void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequency, float amplitude, int startSample = 0);
+void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequency, float amplitude,
+               int startSample = 0);
 
 // Largest absolute sample over all channels; infinity if any sample is not finite.
 float peakOrInfinity (const juce::AudioBuffer<float>& buffer);
