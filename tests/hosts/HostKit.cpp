@@ -338,6 +338,12 @@ bool render (juce::AudioPluginInstance& instance,
 
     std::stable_sort (pending.begin(), pending.end(), [] (const Pending& a, const Pending& b) { return a.sample < b.sample; });
 
+    std::vector<int> reprepares;
+    for (const auto time : options.reprepareTimes)
+        reprepares.push_back (juce::jlimit (0, numSamples, (int) std::llround (time * sampleRate)));
+    std::sort (reprepares.begin(), reprepares.end());
+    size_t nextReprepare = 0;
+
     juce::AudioBuffer<float> block (juce::jmax (1, juce::jmax (totalIn, totalOut)), blockSize);
     juce::MidiBuffer midi;
     size_t nextEvent = 0;
@@ -353,10 +359,21 @@ bool render (juce::AudioPluginInstance& instance,
             event.parameter->endChangeGesture();
         }
 
+        while (nextReprepare < reprepares.size() && reprepares[nextReprepare] <= position)
+        {
+            ++nextReprepare;
+            instance.releaseResources();
+            instance.setNonRealtime (true);
+            instance.prepareToPlay (sampleRate, blockSize);
+        }
+
         int length = juce::jmin (blockSize, numSamples - position);
 
         if (nextEvent < pending.size())
             length = juce::jmin (length, pending[nextEvent].sample - position);
+
+        if (nextReprepare < reprepares.size())
+            length = juce::jmin (length, reprepares[nextReprepare] - position);
 
         block.setSize (block.getNumChannels(), length, false, false, true);
         block.clear();

@@ -104,6 +104,9 @@ struct RenderOptions
 {
     int blockSize = 512;
     std::vector<ParameterEvent> events; // applied at the first block boundary at or after their time
+    // Times at which the host deactivates and re-prepares the plug-in in offline mode, from the
+    // audio thread between two blocks, as Ardour does when an export starts.
+    std::vector<double> reprepareTimes;
 };
 
 // Renders `input` (main channels) through a prepared instance into `output` (same length and

@@ -18,6 +18,7 @@ const char* usage = R"(usage:
       --block N             host block size (default 512)
       --rate R              sample rate (default: the input file's)
       --mono                run the plug-in mono in, mono out (uses the input's first channel)
+      --reprepare SECONDS   deactivate and re-prepare the plug-in (offline mode) at that time
   morvik_host demo-signal out.wav [--rate R] [--seconds S]
       writes the synthesized demo groove (stereo float WAV)
   morvik_host sine out.wav [--freq F] [--amp A] [--seconds S] [--rate R] [--channels C]
@@ -50,6 +51,7 @@ struct Options
     juce::StringPairArray single;
     juce::StringArray sets;
     std::vector<std::pair<double, juce::String>> timed;
+    std::vector<double> reprepare;
     bool mono = false;
 };
 
@@ -68,6 +70,12 @@ bool parseOptions (const juce::StringArray& args, int first, Options& options, j
             if (++i >= args.size())
                 return (error = "--set needs Id=value", false);
             options.sets.add (args[i]);
+        }
+        else if (arg == "--reprepare")
+        {
+            if (++i >= args.size())
+                return (error = "--reprepare needs SECONDS", false);
+            options.reprepare.push_back (args[i].getDoubleValue());
         }
         else if (arg == "--at")
         {
@@ -277,6 +285,9 @@ int render (hostkit::Format format, const juce::String& location, const Options&
         if (! hostkit::setParameter (*instance, event.id, event.value, error))
             return fail (error);
     }
+
+    for (const auto& time : options.reprepare)
+        renderOptions.reprepareTimes.push_back (time);
 
     for (const auto& [time, assignment] : options.timed)
     {

@@ -208,6 +208,38 @@ TEST_P (BothFormats, GlobalParametersRoundTripThroughTheSavedState)
     }
 }
 
+TEST_P (BothFormats, SurvivesBeingRepreparedBetweenBlocks)
+{
+    // Ardour deactivates and re-prepares a VST3 plug-in in offline mode from its audio thread when
+    // an export starts; any host may re-prepare when the block size or rate changes.
+    const auto input = musicLike (1.5);
+    auto steady = load (GetParam());
+    auto interrupted = load (GetParam());
+    ASSERT_NE (steady, nullptr);
+    ASSERT_NE (interrupted, nullptr);
+    const std::vector<std::pair<juce::String, juce::String>> settings { { "Compress", "30" }, { "Character", "60" } };
+
+    const auto reference = renderThrough (*steady, input, settings);
+
+    for (const auto& [id, value] : settings)
+        set (*interrupted, id, value);
+
+    interrupted->prepareToPlay (rate, block);
+    hostkit::RenderOptions options;
+    options.blockSize = block;
+    options.reprepareTimes = { 0.3, 0.31, 0.6 };
+    juce::AudioBuffer<float> output;
+    juce::String error;
+    ASSERT_TRUE (hostkit::render (*interrupted, input, nullptr, output, options, error)) << error;
+
+    EXPECT_EQ (output.getNumSamples(), input.getNumSamples());
+    EXPECT_TRUE (hostkit::allFinite (output));
+    // Once the detector has settled again the level matches the uninterrupted render.
+    const int tail = (int) (0.4 * rate);
+    EXPECT_NEAR (hostkit::rmsDb (output, output.getNumSamples() - tail, tail),
+                 hostkit::rmsDb (reference, reference.getNumSamples() - tail, tail), 0.5);
+}
+
 //==============================================================================
 // The whole chain, as a host hears it.
 
