@@ -76,7 +76,7 @@ end
 
 -- Output connections are made by hand (see below), never by Ardour's auto-connect thread, which
 -- would connect a new track to the master bus at some later moment.
--- front () refers into the returned list, so the lists are kept until the session closes.
+-- front () refers into the returned list, so the lists are kept for the whole run.
 local track_lists = {}
 local function new_track (name)
     local list = Session:new_audio_track (2, 2, nil, 1, name, ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, false)
@@ -184,23 +184,13 @@ if not export:set_preset (env ("MORVIK_PRESET")) then fail ("the export preset w
 if not export:check_outputs () then fail ("nothing to export") end
 say ("STEP exporting " .. (frames + latency) .. " frames")
 if not export:run_export () then fail ("the export failed") end
+say ("STEP export returned")
 
--- run_export returns when the export reports that it has finished, while the engine thread may
--- still be closing the file and tearing down the export graph; releasing the export object then
--- (Lua's garbage collector may do so at any time) corrupts the heap. Wait, then release it here.
+-- run_export returns when the export reports that it has finished; the engine thread then closes
+-- the file. Give it time to do so, and then leave without tearing anything down: Ardour 7.3
+-- corrupts its heap when the export object is destroyed (seen with several JUCE-built plug-ins,
+-- a trivial gain included), and nothing after this point matters for the render.
 ARDOUR.LuaAPI.usleep (300000)
-export = nil
-collectgarbage ()
-ARDOUR.LuaAPI.usleep (100000)
-
 say ("RENDERED " .. frames .. " frames, latency " .. latency)
-
--- Let go of every processor and track before the session closes: a plug-in insert with a
--- side-chain that outlives its route would call back into the destroyed route.
-plugin = nil
-player = nil
-track = nil
-track_lists = nil
-collectgarbage ()
-collectgarbage ()
-close_session ()
+io.stdout:flush ()
+os.exit (0, false)
