@@ -125,7 +125,9 @@ set xlabel "time (s)"
 set ylabel "gain change (dB)"
 set autoscale y
 set key off
-plot "$out/.$name.table" using 1:4 with lines lw 1.5 lc rgb "#d62728" title "output - input"
+# Two invisible lines keep at least -1..+1 dB in view when the gain never changes.
+plot "$out/.$name.table" using 1:4 with lines lw 1.5 lc rgb "#d62728" title "output - input", \
+     "" using 1:(-1) with lines lc rgb "#ffffffff" notitle, "" using 1:(1) with lines lc rgb "#ffffffff" notitle
 unset multiplot
 EOF
         plots=$((plots + 1))
