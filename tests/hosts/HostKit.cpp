@@ -69,6 +69,31 @@ juce::String readLv2PluginUri (const juce::File& bundle)
     return {};
 }
 
+// A bundle of the same folder name in one of the default LV2 folders that is not `bundle` and
+// differs from it in any file; empty if there is none.
+static juce::String findShadowingInstall (const juce::File& bundle)
+{
+    const juce::StringArray folders { "~/.lv2", "/usr/lib/lv2", "/usr/local/lib/lv2", "/usr/lib64/lv2", "/usr/local/lib64/lv2" };
+
+    for (const auto& folder : folders)
+    {
+        const auto candidate = juce::File (folder).getChildFile (bundle.getFileName());
+
+        if (! candidate.isDirectory() || candidate.getLinkedTarget() == bundle.getLinkedTarget())
+            continue;
+
+        for (const auto& file : bundle.findChildFiles (juce::File::findFiles, true))
+        {
+            const auto installed = candidate.getChildFile (file.getRelativePathFrom (bundle));
+
+            if (! installed.existsAsFile() || ! installed.hasIdenticalContentTo (file))
+                return candidate.getFullPathName();
+        }
+    }
+
+    return {};
+}
+
 std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
                                                        const juce::String& location,
                                                        double sampleRate,
@@ -107,6 +132,19 @@ std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
             if (identifier.isEmpty())
             {
                 error = "no lv2:Plugin in " + bundle.getChildFile ("manifest.ttl").getFullPathName();
+                return nullptr;
+            }
+
+            // An LV2 host takes the first bundle it finds for a URI, and JUCE's LV2 host always
+            // reads the default folders first: a different copy installed there would be loaded
+            // instead of this bundle, so refuse rather than test the wrong binary.
+            const auto shadow = findShadowingInstall (bundle);
+
+            if (shadow.isNotEmpty())
+            {
+                error = "a different copy of " + identifier + " is installed at " + shadow
+                        + "; LV2 hosts load that one instead of " + bundle.getFullPathName()
+                        + " (remove it or install this build)";
                 return nullptr;
             }
 
