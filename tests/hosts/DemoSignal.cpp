@@ -60,8 +60,7 @@ juce::AudioBuffer<float> makeDemoSignal (double sampleRate, double seconds)
 
         for (auto position : kicks)
         {
-            mix.add (barStart + position * beat, 0.45, 0.0, [level] (double t)
-            {
+            mix.add (barStart + position * beat, 0.45, 0.0, [level] (double t) {
                 // The phase of a sine whose pitch falls from 155 Hz to 45 Hz.
                 const double phase = twoPi * (45.0 * t + 110.0 * (1.0 - std::exp (-t * 30.0)) / 30.0);
                 return level * 0.9 * std::sin (phase) * std::exp (-t * 7.0);
@@ -72,13 +71,13 @@ juce::AudioBuffer<float> makeDemoSignal (double sampleRate, double seconds)
         for (auto position : { 1.0, 3.0 })
         {
             double previous = 0.0;
-            mix.add (barStart + position * beat, 0.3, 0.1, [level, &random, &previous] (double t)
-            {
+            mix.add (barStart + position * beat, 0.3, 0.1, [level, &random, &previous] (double t) {
                 const double white = random.nextDouble() * 2.0 - 1.0;
                 const double bright = white - previous; // first difference: tilts the noise up
                 previous = white;
-                return level * (0.35 * std::sin (twoPi * 190.0 * t) * std::exp (-t * 25.0)
-                                + 0.45 * bright * std::exp (-t * 18.0));
+                return level
+                       * (0.35 * std::sin (twoPi * 190.0 * t) * std::exp (-t * 25.0)
+                          + 0.45 * bright * std::exp (-t * 18.0));
             });
         }
 
@@ -87,8 +86,7 @@ juce::AudioBuffer<float> makeDemoSignal (double sampleRate, double seconds)
         {
             const double accent = eighth % 2 == 0 ? 1.0 : 0.6;
             double previous = 0.0;
-            mix.add (barStart + eighth * beat * 0.5, 0.08, 0.45, [level, accent, &random, &previous] (double t)
-            {
+            mix.add (barStart + eighth * beat * 0.5, 0.08, 0.45, [level, accent, &random, &previous] (double t) {
                 const double white = random.nextDouble() * 2.0 - 1.0;
                 const double bright = white - previous;
                 previous = white;
@@ -101,13 +99,13 @@ juce::AudioBuffer<float> makeDemoSignal (double sampleRate, double seconds)
         for (int eighth = 0; eighth < 8; ++eighth)
         {
             const double octave = eighth == 7 ? 2.0 : 1.0;
-            mix.add (barStart + eighth * beat * 0.5, beat * 0.5, -0.1, [bassHz, octave, level] (double t)
-            {
+            mix.add (barStart + eighth * beat * 0.5, beat * 0.5, -0.1, [bassHz, octave, level] (double t) {
                 double saw = 0.0;
                 for (int harmonic = 1; harmonic <= 6; ++harmonic)
                     saw += std::sin (twoPi * bassHz * octave * harmonic * t) / harmonic;
 
-                const double envelope = std::min (1.0, t * 400.0) * std::exp (-t * 4.0) * std::min (1.0, (0.25 - t) * 200.0);
+                const double envelope =
+                    std::min (1.0, t * 400.0) * std::exp (-t * 4.0) * std::min (1.0, (0.25 - t) * 200.0);
                 return (0.3 + 0.1 * level) * 0.5 * saw * std::max (0.0, envelope);
             });
         }
@@ -119,11 +117,11 @@ juce::AudioBuffer<float> makeDemoSignal (double sampleRate, double seconds)
             for (int side = 0; side < 2; ++side)
             {
                 const double hz = noteHz (note) * (side == 0 ? 0.997 : 1.003);
-                mix.add (barStart, padLength, side == 0 ? -0.7 : 0.7, [hz, padLength] (double t)
-                {
+                mix.add (barStart, padLength, side == 0 ? -0.7 : 0.7, [hz, padLength] (double t) {
                     const double attack = std::min (1.0, t / 0.25);
                     const double release = std::min (1.0, std::max (0.0, (padLength - t) / 0.3));
-                    return 0.05 * attack * release * (std::sin (twoPi * hz * t) + 0.3 * std::sin (twoPi * 2.0 * hz * t));
+                    return 0.05 * attack * release
+                           * (std::sin (twoPi * hz * t) + 0.3 * std::sin (twoPi * 2.0 * hz * t));
                 });
             }
         }

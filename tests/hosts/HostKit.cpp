@@ -1,6 +1,7 @@
 #include "HostKit.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 namespace hostkit
@@ -22,10 +23,7 @@ bool parseFormat (const juce::String& text, Format& format)
     return false;
 }
 
-juce::String formatName (Format format)
-{
-    return format == Format::vst3 ? "VST3" : "LV2";
-}
+juce::String formatName (Format format) { return format == Format::vst3 ? "VST3" : "LV2"; }
 
 // A file named on the command line: relative to the working folder, with "." and ".." resolved.
 static juce::File resolvePath (const juce::String& location)
@@ -45,8 +43,19 @@ juce::AudioPluginFormat& Host::getFormat (Format format)
         return vst3;
 
     // Building the LV2 world reads every bundle in the default folders, so only do it on demand.
+    // The user's own folder (~/.lv2) is left out: a copy of the plug-in installed there (the
+    // project's setup installs one) would otherwise be found first and shadow the bundle under test.
+    // JUCE reads it through HOME, so HOME points to an empty folder while the world is built.
     if (lv2 == nullptr)
+    {
+        const auto home = juce::SystemStats::getEnvironmentVariable ("HOME", {});
+        const juce::TemporaryFile emptyHome;
+        emptyHome.getFile().createDirectory();
+        setenv ("HOME", emptyHome.getFile().getFullPathName().toRawUTF8(), 1);
         lv2 = std::make_unique<juce::LV2PluginFormat>();
+        setenv ("HOME", home.toRawUTF8(), 1);
+        emptyHome.getFile().deleteRecursively();
+    }
 
     return *lv2;
 }
@@ -69,11 +78,11 @@ juce::String readLv2PluginUri (const juce::File& bundle)
     return {};
 }
 
-// A bundle of the same folder name in one of the default LV2 folders that is not `bundle` and
+// A bundle of the same folder name in one of the system's LV2 folders that is not `bundle` and
 // differs from it in any file; empty if there is none.
 static juce::String findShadowingInstall (const juce::File& bundle)
 {
-    const juce::StringArray folders { "~/.lv2", "/usr/lib/lv2", "/usr/local/lib/lv2", "/usr/lib64/lv2", "/usr/local/lib64/lv2" };
+    const juce::StringArray folders { "/usr/lib/lv2", "/usr/local/lib/lv2", "/usr/lib64/lv2", "/usr/local/lib64/lv2" };
 
     for (const auto& folder : folders)
     {
@@ -94,11 +103,8 @@ static juce::String findShadowingInstall (const juce::File& bundle)
     return {};
 }
 
-std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
-                                                       const juce::String& location,
-                                                       double sampleRate,
-                                                       int blockSize,
-                                                       juce::String& error)
+std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format, const juce::String& location, double sampleRate,
+                                                       int blockSize, juce::String& error)
 {
     auto& pluginFormat = getFormat (format);
     juce::String identifier = location;
@@ -136,7 +142,7 @@ std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
             }
 
             // An LV2 host takes the first bundle it finds for a URI, and JUCE's LV2 host always
-            // reads the default folders first: a different copy installed there would be loaded
+            // reads the system folders first: a different copy installed there would be loaded
             // instead of this bundle, so refuse rather than test the wrong binary.
             const auto shadow = findShadowingInstall (bundle);
 
@@ -178,8 +184,7 @@ std::unique_ptr<juce::AudioPluginInstance> Host::load (Format format,
 
 //==============================================================================
 static juce::AudioProcessor::BusesLayout makeLayout (juce::AudioPluginInstance& instance,
-                                                     const juce::AudioChannelSet& in,
-                                                     const juce::AudioChannelSet& out,
+                                                     const juce::AudioChannelSet& in, const juce::AudioChannelSet& out,
                                                      const juce::AudioChannelSet& sidechain)
 {
     auto layout = instance.getBusesLayout();
@@ -218,10 +223,8 @@ bool applyLayout (juce::AudioPluginInstance& instance, const BusRequest& request
     return instance.setBusesLayout (layout);
 }
 
-bool layoutSupported (juce::AudioPluginInstance& instance,
-                      const juce::AudioChannelSet& in,
-                      const juce::AudioChannelSet& out,
-                      const juce::AudioChannelSet& sidechain)
+bool layoutSupported (juce::AudioPluginInstance& instance, const juce::AudioChannelSet& in,
+                      const juce::AudioChannelSet& out, const juce::AudioChannelSet& sidechain)
 {
     return instance.checkBusesLayoutSupported (makeLayout (instance, in, out, sidechain));
 }
@@ -332,11 +335,8 @@ bool setParameter (juce::AudioPluginInstance& instance, const juce::String& id, 
 }
 
 //==============================================================================
-bool render (juce::AudioPluginInstance& instance,
-             const juce::AudioBuffer<float>& input,
-             const juce::AudioBuffer<float>* sidechain,
-             juce::AudioBuffer<float>& output,
-             const RenderOptions& options,
+bool render (juce::AudioPluginInstance& instance, const juce::AudioBuffer<float>& input,
+             const juce::AudioBuffer<float>* sidechain, juce::AudioBuffer<float>& output, const RenderOptions& options,
              juce::String& error)
 {
     const int numSamples = input.getNumSamples();
@@ -374,7 +374,8 @@ bool render (juce::AudioPluginInstance& instance,
         pending.push_back ({ sample, parameter, normalisedFor (*parameter, event.value) });
     }
 
-    std::stable_sort (pending.begin(), pending.end(), [] (const Pending& a, const Pending& b) { return a.sample < b.sample; });
+    std::stable_sort (pending.begin(), pending.end(),
+                      [] (const Pending& a, const Pending& b) { return a.sample < b.sample; });
 
     std::vector<int> reprepares;
     for (const auto time : options.reprepareTimes)
@@ -424,7 +425,8 @@ bool render (juce::AudioPluginInstance& instance,
             const int available = juce::jlimit (0, length, sidechain->getNumSamples() - position);
 
             for (int channel = 0; channel < sidechainChannels && available > 0; ++channel)
-                block.copyFrom (mainIn + channel, 0, *sidechain, juce::jmin (channel, sidechain->getNumChannels() - 1), position, available);
+                block.copyFrom (mainIn + channel, 0, *sidechain, juce::jmin (channel, sidechain->getNumChannels() - 1),
+                                position, available);
         }
 
         instance.processBlock (block, midi);
@@ -458,7 +460,8 @@ bool readAudioFile (const juce::File& file, juce::AudioBuffer<float>& buffer, do
     return true;
 }
 
-bool writeFloatWav (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, juce::String& error)
+bool writeFloatWav (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate,
+                    juce::String& error)
 {
     file.deleteFile();
     file.getParentDirectory().createDirectory();
@@ -537,7 +540,8 @@ bool allFinite (const juce::AudioBuffer<float>& buffer)
     return true;
 }
 
-double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int start, int numSamples)
+double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int start,
+                         int numSamples)
 {
     double worst = 0.0;
     const int channels = juce::jmin (a.getNumChannels(), b.getNumChannels());
@@ -545,7 +549,8 @@ double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuf
 
     for (int channel = 0; channel < channels; ++channel)
         for (int i = start; i < end; ++i)
-            worst = juce::jmax (worst, std::abs ((double) a.getSample (channel, i) - (double) b.getSample (channel, i)));
+            worst =
+                juce::jmax (worst, std::abs ((double) a.getSample (channel, i) - (double) b.getSample (channel, i)));
 
     return worst;
 }
@@ -557,7 +562,8 @@ juce::AudioBuffer<float> makeSine (double sampleRate, double seconds, double fre
 
     for (int i = 0; i < numSamples; ++i)
     {
-        const auto value = (float) (amplitude * std::sin (juce::MathConstants<double>::twoPi * frequency * (double) i / sampleRate));
+        const auto value =
+            (float) (amplitude * std::sin (juce::MathConstants<double>::twoPi * frequency * (double) i / sampleRate));
 
         for (int channel = 0; channel < channels; ++channel)
             buffer.setSample (channel, i, value);

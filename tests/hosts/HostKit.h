@@ -31,12 +31,9 @@ public:
 
     // location: a .vst3 bundle for VST3; for LV2 either a .lv2 bundle (its parent folder is added to
     // the search path and the plug-in URI read from its manifest) or a plug-in URI that is already on
-    // the search path (the default folders such as /usr/lib/lv2 are always searched).
-    std::unique_ptr<juce::AudioPluginInstance> load (Format format,
-                                                     const juce::String& location,
-                                                     double sampleRate,
-                                                     int blockSize,
-                                                     juce::String& error);
+    // the search path (the system folders such as /usr/lib/lv2 are always searched; ~/.lv2 is not).
+    std::unique_ptr<juce::AudioPluginInstance> load (Format format, const juce::String& location, double sampleRate,
+                                                     int blockSize, juce::String& error);
 
     juce::AudioPluginFormat& getFormat (Format format);
 
@@ -53,8 +50,8 @@ juce::String readLv2PluginUri (const juce::File& bundle);
 // Buses
 struct BusRequest
 {
-    int mainChannels = 2;       // 1 or 2, in and out alike
-    int sidechainChannels = 0;  // 0 keeps the side-chain bus disabled
+    int mainChannels = 2; // 1 or 2, in and out alike
+    int sidechainChannels = 0; // 0 keeps the side-chain bus disabled
 };
 
 // Applies the layout; false if the plug-in refuses it (the instance keeps its previous layout).
@@ -62,10 +59,8 @@ bool applyLayout (juce::AudioPluginInstance& instance, const BusRequest& request
 
 // Whether the plug-in accepts main in/out channel sets with the given side-chain set, without
 // changing the instance's layout.
-bool layoutSupported (juce::AudioPluginInstance& instance,
-                      const juce::AudioChannelSet& in,
-                      const juce::AudioChannelSet& out,
-                      const juce::AudioChannelSet& sidechain);
+bool layoutSupported (juce::AudioPluginInstance& instance, const juce::AudioChannelSet& in,
+                      const juce::AudioChannelSet& out, const juce::AudioChannelSet& sidechain);
 
 //==============================================================================
 // Parameters
@@ -113,17 +108,15 @@ struct RenderOptions
 // channel count as input). `sidechain` (may be null) feeds the side-chain bus when it is enabled;
 // a shorter side-chain is padded with silence. Blocks are cut at event times so that each change
 // lands on the exact sample. Returns false with a message when an event names no parameter.
-bool render (juce::AudioPluginInstance& instance,
-             const juce::AudioBuffer<float>& input,
-             const juce::AudioBuffer<float>* sidechain,
-             juce::AudioBuffer<float>& output,
-             const RenderOptions& options,
+bool render (juce::AudioPluginInstance& instance, const juce::AudioBuffer<float>& input,
+             const juce::AudioBuffer<float>* sidechain, juce::AudioBuffer<float>& output, const RenderOptions& options,
              juce::String& error);
 
 //==============================================================================
 // Files
 bool readAudioFile (const juce::File& file, juce::AudioBuffer<float>& buffer, double& sampleRate, juce::String& error);
-bool writeFloatWav (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, juce::String& error);
+bool writeFloatWav (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate,
+                    juce::String& error);
 
 //==============================================================================
 // Measurements used by the checks and the demo
@@ -131,7 +124,8 @@ double rmsDb (const juce::AudioBuffer<float>& buffer, int start, int numSamples)
 double peakDb (const juce::AudioBuffer<float>& buffer, int start, int numSamples);
 bool allFinite (const juce::AudioBuffer<float>& buffer);
 // Largest |a - b| over the common channels from sample `start` on.
-double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int start, int numSamples);
+double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int start,
+                         int numSamples);
 
 //==============================================================================
 // Test signals

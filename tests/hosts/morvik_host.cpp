@@ -234,7 +234,8 @@ int render (hostkit::Format format, const juce::String& location, const Options&
     juce::AudioBuffer<float> input;
     double fileRate = 0.0;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), input, fileRate, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), input,
+                                  fileRate, error))
         return fail (error);
 
     const double rate = options.single.containsKey ("rate") ? options.single["rate"].getDoubleValue() : fileRate;
@@ -246,7 +247,9 @@ int render (hostkit::Format format, const juce::String& location, const Options&
     if (useSidechain)
     {
         double scRate = 0.0;
-        if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.single["sidechain"]), sidechain, scRate, error))
+        if (! hostkit::readAudioFile (
+                juce::File::getCurrentWorkingDirectory().getChildFile (options.single["sidechain"]), sidechain, scRate,
+                error))
             return fail (error);
     }
 
@@ -261,15 +264,16 @@ int render (hostkit::Format format, const juce::String& location, const Options&
     request.sidechainChannels = useSidechain ? 2 : 0;
 
     if (! hostkit::applyLayout (*instance, request))
-        return fail ("the plug-in refused the layout (main " + juce::String (request.mainChannels) + " channel(s), side-chain "
-                     + juce::String (request.sidechainChannels) + ")");
+        return fail ("the plug-in refused the layout (main " + juce::String (request.mainChannels)
+                     + " channel(s), side-chain " + juce::String (request.sidechainChannels) + ")");
 
     if (input.getNumChannels() < request.mainChannels || options.mono)
     {
         juce::AudioBuffer<float> reshaped (request.mainChannels, input.getNumSamples());
 
         for (int channel = 0; channel < request.mainChannels; ++channel)
-            reshaped.copyFrom (channel, 0, input, juce::jmin (channel, input.getNumChannels() - 1), 0, input.getNumSamples());
+            reshaped.copyFrom (channel, 0, input, juce::jmin (channel, input.getNumChannels() - 1), 0,
+                               input.getNumSamples());
 
         input = std::move (reshaped);
     }
@@ -308,7 +312,8 @@ int render (hostkit::Format format, const juce::String& location, const Options&
 
     instance->releaseResources();
 
-    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), output, rate, error))
+    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), output,
+                                  rate, error))
         return fail (error);
 
     std::cerr << "rendered " << output.getNumSamples() << " frames through " << instance->getName() << " ("
@@ -339,7 +344,8 @@ int stats (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
+                                  rate, error))
         return fail (error);
 
     int start = 0, length = 0;
@@ -366,8 +372,10 @@ int compare (const Options& options)
     double rateA = 0.0, rateB = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), a, rateA, error)
-        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), b, rateB, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), a,
+                                  rateA, error)
+        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), b,
+                                     rateB, error))
         return fail (error);
 
     int start = 0, length = 0;
@@ -393,8 +401,10 @@ int envelope (const Options& options)
     double rate = 0.0, outRate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), in, rate, error)
-        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), out, outRate, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), in,
+                                  rate, error)
+        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), out,
+                                     outRate, error))
         return fail (error);
 
     const double windowMs = options.single.getValue ("window", "10").getDoubleValue();
@@ -427,7 +437,8 @@ int toRaw (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
+                                  rate, error))
         return fail (error);
 
     const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]);
@@ -456,7 +467,8 @@ int trim (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
+                                  rate, error))
         return fail (error);
 
     const int skip = juce::jlimit (0, buffer.getNumSamples(), options.single.getValue ("skip", "0").getIntValue());
@@ -467,7 +479,8 @@ int trim (const Options& options)
         juce::AudioBuffer<float> reference;
         double referenceRate = 0.0;
 
-        if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.single["like"]), reference, referenceRate, error))
+        if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.single["like"]),
+                                      reference, referenceRate, error))
             return fail (error);
 
         frames = juce::jmin (frames, reference.getNumSamples());
@@ -478,7 +491,8 @@ int trim (const Options& options)
     for (int channel = 0; channel < buffer.getNumChannels(); ++channel)
         trimmed.copyFrom (channel, 0, buffer, channel, skip, frames);
 
-    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), trimmed, rate, error))
+    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]),
+                                  trimmed, rate, error))
         return fail (error);
 
     return 0;
@@ -508,7 +522,8 @@ int hostValues (hostkit::Format format, const juce::String& location, const Opti
         const auto normalised = hostkit::normalisedFor (*parameter, event.value);
         // LV2 hosts write plain values: JUCE's LV2 host maps its normalised value linearly onto
         // the port's range, so the plain value comes back through that same mapping.
-        const double written = format == hostkit::Format::vst3 ? (double) normalised : parameter->getText (normalised, 1024).getDoubleValue();
+        const double written = format == hostkit::Format::vst3 ? (double) normalised
+                                                               : parameter->getText (normalised, 1024).getDoubleValue();
         const auto text = format == hostkit::Format::lv2 && parameter->isDiscrete() && parameter->getNumSteps() <= 64
                               ? juce::String (juce::roundToInt (normalised * (float) (parameter->getNumSteps() - 1)))
                               : juce::String (written, 9);
@@ -532,8 +547,7 @@ int writeSignal (const juce::String& kind, const Options& options)
     }
     else
     {
-        buffer = hostkit::makeSine (rate,
-                                    options.single.getValue ("seconds", "2").getDoubleValue(),
+        buffer = hostkit::makeSine (rate, options.single.getValue ("seconds", "2").getDoubleValue(),
                                     options.single.getValue ("freq", "1000").getDoubleValue(),
                                     options.single.getValue ("amp", "0.5").getDoubleValue(),
                                     options.single.getValue ("channels", "2").getIntValue());
@@ -541,7 +555,8 @@ int writeSignal (const juce::String& kind, const Options& options)
 
     juce::String error;
 
-    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer, rate, error))
+    if (! hostkit::writeFloatWav (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
+                                  rate, error))
         return fail (error);
 
     return 0;

@@ -44,9 +44,9 @@ public:
         write ("key.wav", hostkit::makeSine (rate, 1.5, 200.0, 0.5, 2));
         write ("silence.wav", hostkit::makeSine (rate, 1.5, 200.0, 0.0, 2));
 
-        const juce::StringArray compressing { "Compress=30", "Ratio=4",   "Makeup=5",  "Attack=1",
+        const juce::StringArray compressing { "Compress=30", "Ratio=4",     "Makeup=5", "Attack=1",
                                               "Release=500", "Character=0", "Smooth=0" };
-        const juce::StringArray keyed { "Compress=20", "Ratio=4",   "Makeup=0", "Attack=1", "Release=300",
+        const juce::StringArray keyed { "Compress=20", "Ratio=4",  "Makeup=0", "Attack=1", "Release=300",
                                         "Character=0", "Smooth=0", "1On=0",    "2On=0",    "3On=0" };
         const juce::StringArray off { "Power=0", "Compress=40", "Character=100", "Makeup=6" };
 
@@ -64,7 +64,8 @@ public:
             juce::StringArray command { "bash",
                                         sourceDir().getChildFile ("scripts/ardour/render.sh").getFullPathName(),
                                         job.format,
-                                        job.format == "vst3" ? juce::String (MORVIK_VST3_BUNDLE) : juce::String (MORVIK_LV2_BUNDLE),
+                                        job.format == "vst3" ? juce::String (MORVIK_VST3_BUNDLE)
+                                                             : juce::String (MORVIK_LV2_BUNDLE),
                                         MORVIK_HOST_PROGRAM,
                                         job.input.getFullPathName(),
                                         job.output.getFullPathName() };
@@ -183,7 +184,8 @@ TEST_F (Ardour, Lv2RendersACompressedFile)
     EXPECT_EQ (r.output.getNumSamples(), r.input.getNumSamples());
     EXPECT_EQ (r.output.getNumChannels(), 2);
     EXPECT_TRUE (hostkit::allFinite (r.output));
-    EXPECT_LT (hostkit::rmsDb (r.output, 0, r.output.getNumSamples()), hostkit::rmsDb (r.input, 0, r.input.getNumSamples()) - 6.0);
+    EXPECT_LT (hostkit::rmsDb (r.output, 0, r.output.getNumSamples()),
+               hostkit::rmsDb (r.input, 0, r.input.getNumSamples()) - 6.0);
     EXPECT_NEAR (settledGainDb (r), predictedCompressDb, 1.0);
 }
 
@@ -194,7 +196,8 @@ TEST_F (Ardour, Vst3RendersACompressedFile)
     EXPECT_EQ (r.output.getNumSamples(), r.input.getNumSamples());
     EXPECT_EQ (r.output.getNumChannels(), 2);
     EXPECT_TRUE (hostkit::allFinite (r.output));
-    EXPECT_LT (hostkit::rmsDb (r.output, 0, r.output.getNumSamples()), hostkit::rmsDb (r.input, 0, r.input.getNumSamples()) - 6.0);
+    EXPECT_LT (hostkit::rmsDb (r.output, 0, r.output.getNumSamples()),
+               hostkit::rmsDb (r.input, 0, r.input.getNumSamples()) - 6.0);
     EXPECT_NEAR (settledGainDb (r), predictedCompressDb, 1.0);
 }
 

@@ -51,12 +51,12 @@ std::unique_ptr<juce::AudioPluginInstance> load (Format format)
 
 // The 24 identifiers and the names a host shows for them.
 const std::vector<std::pair<juce::String, juce::String>> expectedParameters {
-    { "Power", "On Button" }, { "Compress", "Compress" }, { "Ratio", "Ratio" }, { "Attack", "Attack" },
-    { "Release", "Release" }, { "Makeup", "Makeup" }, { "Character", "Character" }, { "Mix", "Mix" },
-    { "Smooth", "Smooth" },   { "1On", "Band1 On" },   { "1Type", "Band1 Type" }, { "1Freq", "Band1 Freq" },
-    { "1Gain", "Band1 Gain" }, { "1Q", "Band1 Q" },     { "2On", "Band2 On" },     { "2Type", "Band2 Type" },
-    { "2Freq", "Band2 Freq" }, { "2Gain", "Band2 Gain" }, { "2Q", "Band2 Q" },     { "3On", "Band3 On" },
-    { "3Type", "Band3 Type" }, { "3Freq", "Band3 Freq" }, { "3Gain", "Band3 Gain" }, { "3Q", "Band3 Q" }
+    { "Power", "On Button" },  { "Compress", "Compress" }, { "Ratio", "Ratio" },         { "Attack", "Attack" },
+    { "Release", "Release" },  { "Makeup", "Makeup" },     { "Character", "Character" }, { "Mix", "Mix" },
+    { "Smooth", "Smooth" },    { "1On", "Band1 On" },      { "1Type", "Band1 Type" },    { "1Freq", "Band1 Freq" },
+    { "1Gain", "Band1 Gain" }, { "1Q", "Band1 Q" },        { "2On", "Band2 On" },        { "2Type", "Band2 Type" },
+    { "2Freq", "Band2 Freq" }, { "2Gain", "Band2 Gain" },  { "2Q", "Band2 Q" },          { "3On", "Band3 On" },
+    { "3Type", "Band3 Type" }, { "3Freq", "Band3 Freq" },  { "3Gain", "Band3 Gain" },    { "3Q", "Band3 Q" }
 };
 
 void set (juce::AudioPluginInstance& instance, const juce::String& id, const juce::String& value)
@@ -72,12 +72,10 @@ juce::String textOf (juce::AudioPluginInstance& instance, const juce::String& id
 }
 
 // Prepares a stereo instance, applies the settings and renders.
-juce::AudioBuffer<float> renderThrough (juce::AudioPluginInstance& instance,
-                                        const juce::AudioBuffer<float>& input,
+juce::AudioBuffer<float> renderThrough (juce::AudioPluginInstance& instance, const juce::AudioBuffer<float>& input,
                                         const std::vector<std::pair<juce::String, juce::String>>& settings,
                                         const juce::AudioBuffer<float>* sidechain = nullptr,
-                                        std::vector<hostkit::ParameterEvent> events = {},
-                                        int blockSize = block)
+                                        std::vector<hostkit::ParameterEvent> events = {}, int blockSize = block)
 {
     for (const auto& [id, value] : settings)
         set (instance, id, value);
@@ -113,8 +111,7 @@ juce::AudioBuffer<float> musicLike (double seconds)
 }
 
 class BothFormats : public ::testing::TestWithParam<Format>
-{
-};
+{};
 
 std::string formatLabel (const ::testing::TestParamInfo<Format>& info)
 {
@@ -158,7 +155,8 @@ TEST_P (BothFormats, RendersFiniteAudioOfTheRightLength)
     {
         auto instance = load (GetParam());
         ASSERT_NE (instance, nullptr);
-        const auto output = renderThrough (*instance, input, { { "Compress", "30" }, { "Character", "100" } }, nullptr, {}, blockSize);
+        const auto output =
+            renderThrough (*instance, input, { { "Compress", "30" }, { "Character", "100" } }, nullptr, {}, blockSize);
 
         EXPECT_EQ (output.getNumSamples(), input.getNumSamples()) << "block " << blockSize;
         EXPECT_EQ (output.getNumChannels(), 2);
@@ -170,8 +168,8 @@ TEST_P (BothFormats, RendersFiniteAudioOfTheRightLength)
 TEST_P (BothFormats, GlobalParametersRoundTripThroughTheSavedState)
 {
     const std::vector<std::pair<juce::String, juce::String>> settings {
-        { "Power", "0" }, { "Compress", "33.3" }, { "Ratio", "8" },   { "Attack", "50.01" }, { "Release", "1501" },
-        { "Makeup", "-4.5" }, { "Character", "70" }, { "Mix", "0.25" }, { "Smooth", "12" }
+        { "Power", "0" },     { "Compress", "33.3" }, { "Ratio", "8" },  { "Attack", "50.01" }, { "Release", "1501" },
+        { "Makeup", "-4.5" }, { "Character", "70" },  { "Mix", "0.25" }, { "Smooth", "12" }
     };
 
     juce::MemoryBlock state;
@@ -249,8 +247,9 @@ TEST_P (BothFormats, PowerOffGivesTheInputExactlyOnceTheCrossfadeHasRun)
     const double switchTime = 0.5;
     auto instance = load (GetParam());
     ASSERT_NE (instance, nullptr);
-    const auto output = renderThrough (*instance, input, { { "Compress", "40" }, { "Makeup", "6" }, { "Character", "100" } }, nullptr,
-                                       { { switchTime, "Power", "0" } });
+    const auto output =
+        renderThrough (*instance, input, { { "Compress", "40" }, { "Makeup", "6" }, { "Character", "100" } }, nullptr,
+                       { { switchTime, "Power", "0" } });
 
     // The crossfade runs over 20 ms (960 samples at 48 kHz, one more when the float steps fall
     // short); the change itself lands at the start of the block that begins at the switch time.
@@ -264,7 +263,8 @@ TEST_P (BothFormats, PowerOffFromTheStartPassesEverySampleUntouched)
     const auto input = musicLike (0.5);
     auto instance = load (GetParam());
     ASSERT_NE (instance, nullptr);
-    const auto output = renderThrough (*instance, input, { { "Power", "0" }, { "Compress", "40" }, { "Character", "100" } });
+    const auto output =
+        renderThrough (*instance, input, { { "Power", "0" }, { "Compress", "40" }, { "Character", "100" } });
 
     EXPECT_EQ (hostkit::maxAbsDifference (input, output, 0, input.getNumSamples()), 0.0);
 }
@@ -325,12 +325,14 @@ void expectStaticCurve (Format format, const CurvePoint& point)
     auto instance = load (format);
     ASSERT_NE (instance, nullptr);
     const auto input = hostkit::makeSine (rate, 2.0, 1000.0, point.amplitude, 2);
-    std::vector<std::pair<juce::String, juce::String>> settings {
-        { "Compress", juce::String (point.compress) }, { "Ratio", juce::String (point.ratio) },
-        { "Makeup", juce::String (point.makeup) },     { "Attack", "1" },
-        { "Release", "500" },                           { "Character", "0" },
-        { "Mix", "1" },                                 { "Smooth", "0" }
-    };
+    std::vector<std::pair<juce::String, juce::String>> settings { { "Compress", juce::String (point.compress) },
+                                                                  { "Ratio", juce::String (point.ratio) },
+                                                                  { "Makeup", juce::String (point.makeup) },
+                                                                  { "Attack", "1" },
+                                                                  { "Release", "500" },
+                                                                  { "Character", "0" },
+                                                                  { "Mix", "1" },
+                                                                  { "Smooth", "0" } };
 
     // LV2 cannot address the bands separately (see ParametersAreAllReachable); their default gains
     // of 0 dB keep them out of the detector anyway.
@@ -348,14 +350,14 @@ void expectStaticCurve (Format format, const CurvePoint& point)
 
 TEST_P (BothFormats, SteadySineWellAboveTheThresholdFollowsTheStaticCurve)
 {
-    expectStaticCurve (GetParam(), { 0.5, 30.0, 4.0, 5.0 });   // 24 dB over: -18 dB, +5 dB makeup
+    expectStaticCurve (GetParam(), { 0.5, 30.0, 4.0, 5.0 }); // 24 dB over: -18 dB, +5 dB makeup
     expectStaticCurve (GetParam(), { 0.25, 20.0, 20.0, 0.0 }); // "LIMITER": 8 dB over at 20:1
 }
 
 TEST_P (BothFormats, SteadySineInsideTheKneeAndBelowIt)
 {
     expectStaticCurve (GetParam(), { std::pow (10.0, -29.0 / 20.0), 30.0, 4.0, 5.0 }); // 1 dB over: in the knee
-    expectStaticCurve (GetParam(), { 0.01, 30.0, 4.0, 5.0 });                          // 10 dB under: makeup only
+    expectStaticCurve (GetParam(), { 0.01, 30.0, 4.0, 5.0 }); // 10 dB under: makeup only
 }
 
 INSTANTIATE_TEST_SUITE_P (Hosts, BothFormats, ::testing::Values (Format::vst3, Format::lv2), formatLabel);
@@ -441,18 +443,18 @@ TEST (Vst3, ParameterTextsAsTheHostShowsThem)
     ASSERT_NE (instance, nullptr);
 
     const std::vector<std::tuple<juce::String, juce::String, juce::String>> cases {
-        { "Power", "0", "Off" },           { "Power", "1", "On" },
-        { "Compress", "15", "15.0 dB" },   { "Compress", "70", "70.0 dB" },
-        { "Ratio", "4", "4.0" },           { "Ratio", "20", "LIMITER" },
-        { "Attack", "10", "10.00 ms" },    { "Attack", "50.01", "AUTO" },
-        { "Release", "40", "40.00 ms" },   { "Release", "500", "500.0 ms" },
-        { "Release", "1000", "1.00 s" },   { "Release", "1501", "AUTO" },
-        { "Makeup", "2", "2.0 dB " },      { "Character", "0", "CLEAN" },
-        { "Character", "100", "HOT !" },   { "Character", "30", "30.0 %" },
-        { "Mix", "0.5", "50.0 %" },        { "Smooth", "50", "50 %" },
-        { "1Type", "2", "Peak" },          { "2Type", "High Cut", "High Cut" },
-        { "1Freq", "1000", "1.00 kHz" },   { "3Freq", "20000", "20 kHz" },
-        { "2Gain", "-24", "-24.00 dB" },   { "3Q", "0.2", "0.20" },
+        { "Power", "0", "Off" },         { "Power", "1", "On" },
+        { "Compress", "15", "15.0 dB" }, { "Compress", "70", "70.0 dB" },
+        { "Ratio", "4", "4.0" },         { "Ratio", "20", "LIMITER" },
+        { "Attack", "10", "10.00 ms" },  { "Attack", "50.01", "AUTO" },
+        { "Release", "40", "40.00 ms" }, { "Release", "500", "500.0 ms" },
+        { "Release", "1000", "1.00 s" }, { "Release", "1501", "AUTO" },
+        { "Makeup", "2", "2.0 dB " },    { "Character", "0", "CLEAN" },
+        { "Character", "100", "HOT !" }, { "Character", "30", "30.0 %" },
+        { "Mix", "0.5", "50.0 %" },      { "Smooth", "50", "50 %" },
+        { "1Type", "2", "Peak" },        { "2Type", "High Cut", "High Cut" },
+        { "1Freq", "1000", "1.00 kHz" }, { "3Freq", "20000", "20 kHz" },
+        { "2Gain", "-24", "-24.00 dB" }, { "3Q", "0.2", "0.20" },
     };
 
     for (const auto& [id, value, text] : cases)
@@ -465,9 +467,9 @@ TEST (Vst3, ParameterTextsAsTheHostShowsThem)
 TEST (Vst3, BandParametersRoundTripThroughTheSavedState)
 {
     const std::vector<std::pair<juce::String, juce::String>> settings {
-        { "1On", "0" },    { "1Type", "0" },   { "1Freq", "45" },  { "1Gain", "3.5" },  { "1Q", "2" },
-        { "2Type", "4" },  { "2Freq", "1200" }, { "2Gain", "-6" }, { "2Q", "0.5" },
-        { "3On", "0" },    { "3Type", "2" },   { "3Freq", "9000" }, { "3Gain", "12" },  { "3Q", "7" }
+        { "1On", "0" },   { "1Type", "0" },    { "1Freq", "45" }, { "1Gain", "3.5" }, { "1Q", "2" },
+        { "2Type", "4" }, { "2Freq", "1200" }, { "2Gain", "-6" }, { "2Q", "0.5" },    { "3On", "0" },
+        { "3Type", "2" }, { "3Freq", "9000" }, { "3Gain", "12" }, { "3Q", "7" }
     };
 
     juce::MemoryBlock state;
@@ -493,8 +495,8 @@ TEST (Vst3, BandParametersRoundTripThroughTheSavedState)
 
 // Side-chain tests: threshold -20 dB, 4:1, no makeup, colour and "Smooth" off, bands off.
 const std::vector<std::pair<juce::String, juce::String>> sidechainSettings {
-    { "Compress", "20" }, { "Ratio", "4" }, { "Makeup", "0" }, { "Attack", "1" }, { "Release", "300" },
-    { "Character", "0" }, { "Smooth", "0" }, { "1On", "0" },   { "2On", "0" },    { "3On", "0" }
+    { "Compress", "20" }, { "Ratio", "4" },  { "Makeup", "0" }, { "Attack", "1" }, { "Release", "300" },
+    { "Character", "0" }, { "Smooth", "0" }, { "1On", "0" },    { "2On", "0" },    { "3On", "0" }
 };
 
 TEST (Vst3, LoudSidechainCompressesAQuietMainInput)
@@ -504,7 +506,7 @@ TEST (Vst3, LoudSidechainCompressesAQuietMainInput)
     ASSERT_TRUE (hostkit::applyLayout (*instance, { 2, 2 }));
     ASSERT_EQ (instance->getTotalNumInputChannels(), 4);
 
-    const auto quietMain = hostkit::makeSine (rate, 1.5, 440.0, 0.05, 2);   // -26 dBFS: under the knee
+    const auto quietMain = hostkit::makeSine (rate, 1.5, 440.0, 0.05, 2); // -26 dBFS: under the knee
     const auto loudSidechain = hostkit::makeSine (rate, 1.5, 200.0, 0.5, 2); // -6 dBFS: 14 dB over
     const auto output = renderThrough (*instance, quietMain, sidechainSettings, &loudSidechain);
 
@@ -556,9 +558,15 @@ TEST (Lv2, GlobalParametersInTheirOwnUnits)
 
     // LV2 carries plain values; JUCE's LV2 host shows them as numbers (no plug-in texts).
     const std::vector<std::tuple<juce::String, juce::String, juce::String, juce::String>> ranges {
-        { "Compress", "Compress", "0", "70" },  { "Ratio", "Ratio", "1.1", "20" },     { "Attack", "Attack", "0", "50.01" },
-        { "Release", "Release", "5", "1501" },  { "Makeup", "Makeup", "-8", "30" },    { "Character", "Character", "0", "100" },
-        { "Mix", "Mix", "0", "1" },             { "Smooth", "Smooth", "0", "100" },    { "Power", "On Button", "Off", "On" }
+        { "Compress", "Compress", "0", "70" },
+        { "Ratio", "Ratio", "1.1", "20" },
+        { "Attack", "Attack", "0", "50.01" },
+        { "Release", "Release", "5", "1501" },
+        { "Makeup", "Makeup", "-8", "30" },
+        { "Character", "Character", "0", "100" },
+        { "Mix", "Mix", "0", "1" },
+        { "Smooth", "Smooth", "0", "100" },
+        { "Power", "On Button", "Off", "On" }
     };
 
     for (const auto& [id, name, low, high] : ranges)
@@ -595,7 +603,8 @@ TEST (Lv2, ParametersAreAllReachable)
             continue;
 
         const auto hostId = hostkit::hostParameterId (*parameter);
-        EXPECT_EQ (byHostId.count (hostId), 0u) << id << " shares the LV2 parameter " << hostId << " with " << byHostId[hostId];
+        EXPECT_EQ (byHostId.count (hostId), 0u)
+            << id << " shares the LV2 parameter " << hostId << " with " << byHostId[hostId];
         byHostId[hostId] = id;
         EXPECT_EQ (parameter->getName (1024), name) << id;
     }
