@@ -215,7 +215,9 @@ TEST_P (BothFormats, SurvivesBeingRepreparedBetweenBlocks)
     auto interrupted = load (GetParam());
     ASSERT_NE (steady, nullptr);
     ASSERT_NE (interrupted, nullptr);
-    const std::vector<std::pair<juce::String, juce::String>> settings { { "Compress", "30" }, { "Character", "60" } };
+    // No colour: its console response is loaded on a background thread after every preparation, so
+    // how much audio passes before it arrives depends on the wall clock, not on the audio.
+    const std::vector<std::pair<juce::String, juce::String>> settings { { "Compress", "30" }, { "Character", "0" } };
 
     const auto reference = renderThrough (*steady, input, settings);
 
