@@ -30,11 +30,11 @@ constexpr float highestStableFraction = 0.49f;
 } // namespace
 
 MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
-    : onId (juce::String (index) + "On"),
-      typeId (juce::String (index) + "Type"),
-      freqId (juce::String (index) + "Freq"),
-      gainId (juce::String (index) + "Gain"),
-      qId (juce::String (index) + "Q"),
+    : onId (owner.bandParameterId (index, "On")),
+      typeId (owner.bandParameterId (index, "Type")),
+      freqId (owner.bandParameterId (index, "Freq")),
+      gainId (owner.bandParameterId (index, "Gain")),
+      qId (owner.bandParameterId (index, "Q")),
       coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f)),
       processor (owner)
 {
@@ -51,7 +51,8 @@ MorvikAudioProcessor::Band::~Band()
 
 void MorvikAudioProcessor::Band::parameterChanged (const juce::String& parameterID, float)
 {
-    if (parameterID.substring (1) != "On")
+    // A change of "On" alone leaves the coefficients as they are.
+    if (parameterID != onId.toString())
         updateFilter();
 
     const float typeValue = type->load();

@@ -187,16 +187,16 @@ juce::AudioProcessorValueTreeState::ParameterLayout MorvikAudioProcessor::create
 
     for (int band = 0; band < 3; ++band)
     {
-        const juce::String id (band + 1);
-        const juce::String name = "Band" + id + " ";
+        const auto id = [this, band] (const char* suffix) { return bandParameterId (band + 1, suffix); };
+        const juce::String name = "Band" + juce::String (band + 1) + " ";
 
-        parameters.push_back (eq::makePrmBool (id + "On", name + "On", true, "On"));
+        parameters.push_back (eq::makePrmBool (id ("On"), name + "On", true, "On"));
         parameters.push_back (
-            eq::makePrmChoice (id + "Type", name + "Type", bandTypeChoices, defaultTypes[band], "Type"));
-        parameters.push_back (eq::makePrmFreq (id + "Freq", name + "Freq", defaultFrequencies[band], "Frequency"));
+            eq::makePrmChoice (id ("Type"), name + "Type", bandTypeChoices, defaultTypes[band], "Type"));
+        parameters.push_back (eq::makePrmFreq (id ("Freq"), name + "Freq", defaultFrequencies[band], "Frequency"));
         parameters.push_back (
-            eq::makePrmDb (id + "Gain", name + "Gain", 0.0f, "Gain", juce::AudioProcessorParameter::genericParameter));
-        parameters.push_back (eq::makePrmFloat (id + "Q", name + "Q", 0.2f, 20.0f, 0.01f, defaultQs[band], "Q"));
+            eq::makePrmDb (id ("Gain"), name + "Gain", 0.0f, "Gain", juce::AudioProcessorParameter::genericParameter));
+        parameters.push_back (eq::makePrmFloat (id ("Q"), name + "Q", 0.2f, 20.0f, 0.01f, defaultQs[band], "Q"));
     }
 
     return { parameters.begin(), parameters.end() };

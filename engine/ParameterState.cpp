@@ -306,8 +306,18 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
     for (int i = tree.getNumChildren(); --i >= 0;)
     {
         auto child = tree.getChild (i);
-        const auto id = child.getProperty (idProperty).toString();
+        auto id = child.getProperty (idProperty).toString();
         auto* parameter = parameters.getParameter (id);
+
+        // The LV2 build names band parameters "Band1On" where the others say "1On"; a state or
+        // preset written by either reads in both.
+        if (parameter == nullptr)
+        {
+            const auto other = id.startsWith ("Band") ? id.substring (4) : "Band" + id;
+
+            if ((parameter = parameters.getParameter (other)) != nullptr)
+                child.setProperty (idProperty, id = other, nullptr);
+        }
 
         if (parameter == nullptr)
             continue;

@@ -25,8 +25,6 @@ EmbeddedResource consoleImpulse (int index)
             return { BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size };
     }
 }
-
-const char* const bandSuffixes[] = { "On", "Type", "Freq", "Gain", "Q" };
 } // namespace
 
 //==============================================================================
@@ -51,25 +49,29 @@ MorvikAudioProcessor::MorvikAudioProcessor()
     gainReductionMeter.store (-7.0f);
     inputLevelMeter.store (0.0f);
 
-    for (int b = 0; b < 3; ++b)
+    for (auto& band : bands)
     {
-        auto& band = bands[(size_t) b];
-        const juce::String number (b + 1);
+        const juce::Identifier* ids[] = { &band.onId, &band.typeId, &band.freqId, &band.gainId, &band.qId };
         std::atomic<float>** pointers[] = { &band.on, &band.type, &band.freq, &band.gain, &band.q };
 
         for (int i = 0; i < 5; ++i)
-            *pointers[i] = apvts.getRawParameterValue (number + bandSuffixes[i]);
+            *pointers[i] = apvts.getRawParameterValue (ids[i]->toString());
 
-        for (auto* suffix : bandSuffixes)
-            apvts.addParameterListener (number + suffix, &band);
+        for (auto* id : ids)
+            apvts.addParameterListener (id->toString(), &band);
     }
 }
 
 MorvikAudioProcessor::~MorvikAudioProcessor()
 {
-    for (int b = 0; b < 3; ++b)
-        for (auto* suffix : bandSuffixes)
-            apvts.removeParameterListener (juce::String (b + 1) + suffix, &bands[(size_t) b]);
+    for (auto& band : bands)
+        for (auto* id : { &band.onId, &band.typeId, &band.freqId, &band.gainId, &band.qId })
+            apvts.removeParameterListener (id->toString(), &band);
+}
+
+juce::String MorvikAudioProcessor::bandParameterId (int band, const juce::String& suffix) const
+{
+    return (wrapperType == wrapperType_LV2 ? "Band" : "") + juce::String (band) + suffix;
 }
 
 //==============================================================================

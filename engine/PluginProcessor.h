@@ -90,6 +90,12 @@ public:
 
     //==============================================================================
     juce::AudioProcessorValueTreeState::ParameterLayout createParameters();
+
+    // The identifier of band parameter `suffix` of band 1 to 3: "2Gain" and so on. LV2 names every
+    // parameter in its manifest, where a name cannot start with a digit, and the framework's LV2
+    // wrapper would turn "1On", "2On" and "3On" all into "_On"; the LV2 build calls them "Band1On"
+    // etc. instead, and reads stored states and presets under either name.
+    juce::String bandParameterId (int band, const juce::String& suffix) const;
     void processChunk (juce::AudioBuffer<float>& buffer);
     void pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer, int channelsToSum, juce::AbstractFifo& fifo,
                                juce::AudioBuffer<float>& fifoBuffer);

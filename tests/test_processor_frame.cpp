@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 namespace
 {
@@ -322,4 +323,52 @@ TEST (ProcessorState, NonFiniteValuesAreIgnoredAndOthersLimited)
     // Named without a value: the default. Not named at all: kept.
     EXPECT_FLOAT_EQ (test::getParameter (processor, "Character"), 30.0f);
     EXPECT_FLOAT_EQ (test::getParameter (processor, "2Gain"), -6.0f);
+}
+
+TEST (ProcessorFrame, Lv2BuildHasNoSidechainAndNamesBandsWithoutLeadingDigits)
+{
+    // What the LV2 wrapper does before it creates the processor.
+    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+    MorvikAudioProcessor lv2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+
+    EXPECT_EQ (lv2.getBusCount (true), 1);
+    EXPECT_EQ (lv2.getBusCount (false), 1);
+
+    std::set<juce::String> ids;
+    for (auto* p : lv2.getParameters())
+    {
+        const auto id = dynamic_cast<juce::RangedAudioParameter*> (p)->getParameterID();
+        EXPECT_TRUE (juce::CharacterFunctions::isLetter (id[0])) << id;
+        ids.insert (id);
+    }
+    EXPECT_EQ (ids.size(), 24u);
+    EXPECT_EQ (ids.count ("Band2Gain"), 1u);
+    EXPECT_EQ (lv2.bands[2].qId.toString(), "Band3Q");
+
+    // A state written by the other formats (and every factory preset) reads into the LV2 names,
+    // and the bands follow it.
+    MorvikAudioProcessor vst3;
+    test::setParameter (vst3, "2Gain", 6.0f);
+    test::setParameter (vst3, "3Freq", 5000.0f);
+    const auto state = stateOf (vst3);
+    lv2.setStateInformation (state.getData(), (int) state.getSize());
+    EXPECT_FLOAT_EQ (test::getParameter (lv2, "Band2Gain"), 6.0f);
+    EXPECT_NEAR (test::getParameter (lv2, "Band3Freq"), 5000.0f, 0.05f);
+    EXPECT_TRUE (lv2.bands[1].active.load());
+
+    lv2.prepareToPlay (48000.0, 64);
+    vst3.prepareToPlay (48000.0, 64);
+    EXPECT_EQ (lv2.bands[1].readCoefficients(), vst3.bands[1].readCoefficients());
+
+    // And back into the other formats.
+    test::setParameter (lv2, "Band1Q", 3.5f);
+    const auto lv2State = stateOf (lv2);
+    MorvikAudioProcessor restored;
+    restored.setStateInformation (lv2State.getData(), (int) lv2State.getSize());
+    EXPECT_NEAR (test::getParameter (restored, "1Q"), 3.5f, 1e-4f);
+    EXPECT_FLOAT_EQ (test::getParameter (restored, "2Gain"), 6.0f);
 }

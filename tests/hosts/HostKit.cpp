@@ -256,6 +256,10 @@ bool matchesId (const juce::AudioProcessorParameter& parameter, const juce::Stri
     if (hostId == id || hostId.endsWith (":" + id) || hostId.endsWith ("#" + id) || hostId.endsWith ("/" + id))
         return true;
 
+    // The LV2 build names the band parameters "Band1On" and so on.
+    if (hostId.endsWith (":Band" + id) || hostId.endsWith ("#Band" + id))
+        return true;
+
     if (hostId == vst3NumberFor (id))
         return true;
 
