@@ -49,6 +49,12 @@ MorvikAudioProcessor::MorvikAudioProcessor()
     gainReductionMeter.store (-7.0f);
     inputLevelMeter.store (0.0f);
 
+    globals = { apvts.getRawParameterValue ("Power"),     apvts.getRawParameterValue ("Compress"),
+                apvts.getRawParameterValue ("Character"), apvts.getRawParameterValue ("Makeup"),
+                apvts.getRawParameterValue ("Ratio"),     apvts.getRawParameterValue ("Attack"),
+                apvts.getRawParameterValue ("Release"),   apvts.getRawParameterValue ("Mix"),
+                apvts.getRawParameterValue ("Smooth") };
+
     for (auto& band : bands)
     {
         const juce::Identifier* ids[] = { &band.onId, &band.typeId, &band.freqId, &band.gainId, &band.qId };
@@ -176,8 +182,7 @@ void MorvikAudioProcessor::prepareToPlay (double newSampleRate, int samplesPerBl
     // The blend starts at the current "Character" instead of ramping there from wherever it
     // stood (fully wet on the first preparation), which would colour the first 50 ms regardless.
     characterMixer.prepare (spec);
-    characterMixer.setWetMixProportion (
-        juce::jlimit (0.0f, 1.0f, apvts.getRawParameterValue ("Character")->load() / 100.0f));
+    characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, globals.character->load() / 100.0f));
     characterMixer.reset();
 
     setLatencySamples (0);
@@ -195,15 +200,15 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     const int B = buffer.getNumChannels();
     const int M = mainInputChannels;
 
-    const float power = apvts.getRawParameterValue ("Power")->load();
-    const float compress = apvts.getRawParameterValue ("Compress")->load();
-    const float character = apvts.getRawParameterValue ("Character")->load();
-    const float makeup = apvts.getRawParameterValue ("Makeup")->load();
-    const float ratio = apvts.getRawParameterValue ("Ratio")->load();
-    const float attack = apvts.getRawParameterValue ("Attack")->load();
-    const float release = apvts.getRawParameterValue ("Release")->load();
-    const float mix = apvts.getRawParameterValue ("Mix")->load();
-    const float smooth = apvts.getRawParameterValue ("Smooth")->load();
+    const float power = globals.power->load();
+    const float compress = globals.compress->load();
+    const float character = globals.character->load();
+    const float makeup = globals.makeup->load();
+    const float ratio = globals.ratio->load();
+    const float attack = globals.attack->load();
+    const float release = globals.release->load();
+    const float mix = globals.mix->load();
+    const float smooth = globals.smooth->load();
 
     // Nothing is sized before the first preparation, and a host that hands over fewer channels
     // than it negotiated gets its audio back untouched rather than read out of bounds.

@@ -179,6 +179,21 @@ public:
 private:
     static BusesProperties makeBuses();
 
+    // The raw values of the nine global parameters, looked up once: a lookup by identifier is a
+    // string search, and each chunk reads all nine.
+    struct GlobalParameters
+    {
+        std::atomic<float>* power = nullptr;
+        std::atomic<float>* compress = nullptr;
+        std::atomic<float>* character = nullptr;
+        std::atomic<float>* makeup = nullptr;
+        std::atomic<float>* ratio = nullptr;
+        std::atomic<float>* attack = nullptr;
+        std::atomic<float>* release = nullptr;
+        std::atomic<float>* mix = nullptr;
+        std::atomic<float>* smooth = nullptr;
+    } globals;
+
     // Guards analyserBuffer and analyserFifo against a resize while the audio thread pushes. The
     // audio thread only ever tries it.
     juce::SpinLock analyserResizeLock;
