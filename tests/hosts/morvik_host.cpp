@@ -55,6 +55,12 @@ struct Options
     bool mono = false;
 };
 
+// Paths on the command line are relative to where the tool was started.
+bool readArgumentFile (const juce::String& path, juce::AudioBuffer<float>& buffer, double& rate, juce::String& error)
+{
+    return hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (path), buffer, rate, error);
+}
+
 bool parseOptions (const juce::StringArray& args, int first, Options& options, juce::String& error)
 {
     for (int i = first; i < args.size(); ++i)
@@ -234,8 +240,7 @@ int render (hostkit::Format format, const juce::String& location, const Options&
     juce::AudioBuffer<float> input;
     double fileRate = 0.0;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), input,
-                                  fileRate, error))
+    if (! readArgumentFile (options.positional[0], input, fileRate, error))
         return fail (error);
 
     const double rate = options.single.containsKey ("rate") ? options.single["rate"].getDoubleValue() : fileRate;
@@ -344,8 +349,7 @@ int stats (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
-                                  rate, error))
+    if (! readArgumentFile (options.positional[0], buffer, rate, error))
         return fail (error);
 
     int start = 0, length = 0;
@@ -372,10 +376,8 @@ int compare (const Options& options)
     double rateA = 0.0, rateB = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), a,
-                                  rateA, error)
-        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), b,
-                                     rateB, error))
+    if (! readArgumentFile (options.positional[0], a, rateA, error)
+        || ! readArgumentFile (options.positional[1], b, rateB, error))
         return fail (error);
 
     int start = 0, length = 0;
@@ -401,10 +403,8 @@ int envelope (const Options& options)
     double rate = 0.0, outRate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), in,
-                                  rate, error)
-        || ! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]), out,
-                                     outRate, error))
+    if (! readArgumentFile (options.positional[0], in, rate, error)
+        || ! readArgumentFile (options.positional[1], out, outRate, error))
         return fail (error);
 
     const double windowMs = options.single.getValue ("window", "10").getDoubleValue();
@@ -437,8 +437,7 @@ int toRaw (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
-                                  rate, error))
+    if (! readArgumentFile (options.positional[0], buffer, rate, error))
         return fail (error);
 
     const auto file = juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[1]);
@@ -467,8 +466,7 @@ int trim (const Options& options)
     double rate = 0.0;
     juce::String error;
 
-    if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.positional[0]), buffer,
-                                  rate, error))
+    if (! readArgumentFile (options.positional[0], buffer, rate, error))
         return fail (error);
 
     const int skip = juce::jlimit (0, buffer.getNumSamples(), options.single.getValue ("skip", "0").getIntValue());
@@ -479,8 +477,7 @@ int trim (const Options& options)
         juce::AudioBuffer<float> reference;
         double referenceRate = 0.0;
 
-        if (! hostkit::readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (options.single["like"]),
-                                      reference, referenceRate, error))
+        if (! readArgumentFile (options.single["like"], reference, referenceRate, error))
             return fail (error);
 
         frames = juce::jmin (frames, reference.getNumSamples());
