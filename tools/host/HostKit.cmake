@@ -1,6 +1,5 @@
 # The host kit: JUCE's VST3 and LV2 hosting plus the small helpers in HostKit.{h,cpp}, as a static
-# library that the host program, the host tests and the peer benchmark share. Included from
-# tests/hosts and bench/peers; whichever comes first defines it.
+# library that the host program, the host tests and the peer benchmark share.
 if(TARGET morvik_hostkit)
     return()
 endif()
@@ -33,7 +32,7 @@ target_link_libraries(morvik_hostkit
         juce::juce_dsp
     PUBLIC
         PkgConfig::MORVIK_SYSTEM_LIBS
-        juce::juce_recommended_config_flags)
+        morvik_build_flags)
 target_include_directories(morvik_hostkit INTERFACE
     ${MORVIK_HOSTKIT_DIR}
     $<TARGET_PROPERTY:morvik_hostkit,INCLUDE_DIRECTORIES>)
