@@ -261,7 +261,14 @@ TEST (Bands, HandOverIsNeverTorn)
     std::atomic<bool> stop { false };
     std::atomic<int> torn { 0 }, reads { 0 }, chunks { 0 };
 
+    // The writers start once both readers are running, so every update can meet a reader.
+    const auto waitForReaders = [&] {
+        while (reads.load() == 0 || chunks.load() == 0)
+            std::this_thread::yield();
+    };
+
     std::thread shapeWriter ([&] {
+        waitForReaders();
         std::mt19937 random (1);
         for (int i = 0; i < 4000; ++i)
         {
@@ -270,6 +277,7 @@ TEST (Bands, HandOverIsNeverTorn)
         }
     });
     std::thread gainWriter ([&] {
+        waitForReaders();
         std::mt19937 random (2);
         for (int i = 0; i < 8000; ++i)
             test::setParameter (*p, "2Gain", gains[random() % 2]);

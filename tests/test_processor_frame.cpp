@@ -102,6 +102,14 @@ TEST (ProcessorFrame, OversizedHostBlockMatchesPreparedSizeBlocks)
     auto a = test::makePreparedProcessor (48000.0, blockSize);
     auto b = test::makePreparedProcessor (48000.0, blockSize);
 
+    // The console response reaches the convolution from a background thread at a wall-clock
+    // moment, so two instances agree to the bit only without the colour blend.
+    for (auto* p : { a.get(), b.get() })
+    {
+        test::setParameter (*p, "Character", 0.0f);
+        p->prepareToPlay (48000.0, blockSize);
+    }
+
     juce::AudioBuffer<float> whole (2, 10 * blockSize + 17);
     test::fillSine (whole, 48000.0, 220.0, 0.8f);
     juce::AudioBuffer<float> pieces (whole);
