@@ -77,6 +77,32 @@ TEST (ProcessorFrame, ChunksReferToTheHostMemory)
     }
 }
 
+// What processChunk receives through processBlock, seen through the analyser feed: each chunk is
+// pushed whole or dropped whole, so the number of samples that arrive tells the chunk lengths.
+TEST (ProcessorFrame, ProcessBlockHandsOverPreparedSizeChunks)
+{
+    const auto arriving = [] (MorvikAudioProcessor& processor, int hostBlock) {
+        processor.resizeAnalyserFeed (100); // room for 99
+        processor.analyserDataReady = false;
+        processor.analyserEnabled = true;
+        juce::AudioBuffer<float> buffer (2, hostBlock);
+        buffer.clear();
+        juce::MidiBuffer midi;
+        processor.processBlock (buffer, midi);
+        return processor.analyserFifo.getNumReady();
+    };
+
+    auto processor = test::makePreparedProcessor (48000.0, 64);
+    EXPECT_EQ (arriving (*processor, 3 * 64), 64); // 64 fits, the next two chunks of 64 do not
+    EXPECT_EQ (arriving (*processor, 64 + 1), 65); // 64, then 1
+    EXPECT_EQ (arriving (*processor, 64), 64);
+    EXPECT_EQ (arriving (*processor, 0), 0);
+    EXPECT_TRUE (processor->analyserDataReady.load()) << "an empty block still reaches processChunk";
+
+    processor->prepareToPlay (48000.0, 1);
+    EXPECT_EQ (arriving (*processor, 150), 99); // one-sample chunks fill the feed to the last slot
+}
+
 TEST (ProcessorFrame, ChunkSizeIsPreparedBlockSizeAtLeastOne)
 {
     MorvikAudioProcessor processor;
