@@ -16,17 +16,7 @@ std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize,
                                                      const Set& sidechain = Set::disabled(),
                                                      const Settings& settings = {})
 {
-    auto processor = std::make_unique<MorvikAudioProcessor>();
-    if (settings)
-        settings (*processor);
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add (main);
-    layout.inputBuses.add (sidechain);
-    layout.outputBuses.add (main);
-    EXPECT_TRUE (processor->setBusesLayout (layout));
-    processor->setRateAndBufferSizeDetails (rate, blockSize);
-    processor->prepareToPlay (rate, blockSize);
-    return processor;
+    return test::makePreparedProcessor (rate, blockSize, main, sidechain, settings);
 }
 
 void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)

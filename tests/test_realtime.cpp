@@ -113,14 +113,7 @@ constexpr float outputBound = 100.0f;
 
 std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize, const Set& main, const Set& sidechain)
 {
-    auto processor = std::make_unique<MorvikAudioProcessor>();
-    juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add (main);
-    layout.inputBuses.add (sidechain);
-    layout.outputBuses.add (main);
-    EXPECT_TRUE (processor->setBusesLayout (layout));
-    processor->setRateAndBufferSizeDetails (rate, blockSize);
-    processor->prepareToPlay (rate, blockSize);
+    auto processor = test::makePreparedProcessor (rate, blockSize, main, sidechain);
     processor->resizeAnalyserFeed ((int) rate);
     processor->analyserEnabled = true;
     return processor;

@@ -93,22 +93,7 @@ juce::AudioBuffer<float> renderThrough (juce::AudioPluginInstance& instance, con
     return output;
 }
 
-// A signal with a spread spectrum and changing level, so that identity checks mean something.
-juce::AudioBuffer<float> musicLike (double seconds)
-{
-    auto buffer = hostkit::makeSine (rate, seconds, 110.0, 0.4, 2);
-    juce::Random random (7);
-
-    for (int i = 0; i < buffer.getNumSamples(); ++i)
-    {
-        const double t = i / rate;
-        const double burst = std::exp (-std::fmod (t, 0.25) * 20.0);
-        buffer.addSample (0, i, (float) (0.3 * burst * (random.nextFloat() * 2.0f - 1.0f)));
-        buffer.addSample (1, i, (float) (0.2 * std::sin (juce::MathConstants<double>::twoPi * 660.0 * t)));
-    }
-
-    return buffer;
-}
+juce::AudioBuffer<float> musicLike (double seconds) { return hostkit::makeMusicLike (rate, seconds, 7); }
 
 class BothFormats : public ::testing::TestWithParam<Format>
 {};

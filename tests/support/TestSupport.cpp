@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <gtest/gtest.h>
+
 namespace test
 {
 void setParameter (MorvikAudioProcessor& processor, const juce::String& id, float plainValue)
@@ -16,20 +18,30 @@ float getParameter (MorvikAudioProcessor& processor, const juce::String& id)
     return processor.apvts.getRawParameterValue (id)->load();
 }
 
-std::unique_ptr<MorvikAudioProcessor> makePreparedProcessor (double sampleRate, int blockSize, int mainChannels)
+std::unique_ptr<MorvikAudioProcessor>
+    makePreparedProcessor (double sampleRate, int blockSize, const juce::AudioChannelSet& main,
+                           const juce::AudioChannelSet& sidechain,
+                           const std::function<void (MorvikAudioProcessor&)>& beforePreparing)
 {
     auto processor = std::make_unique<MorvikAudioProcessor>();
-    const auto set = mainChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+    if (beforePreparing)
+        beforePreparing (*processor);
 
     juce::AudioProcessor::BusesLayout layout;
-    layout.inputBuses.add (set);
-    layout.inputBuses.add (juce::AudioChannelSet::disabled());
-    layout.outputBuses.add (set);
-    processor->setBusesLayout (layout);
+    layout.inputBuses.add (main);
+    layout.inputBuses.add (sidechain);
+    layout.outputBuses.add (main);
+    EXPECT_TRUE (processor->setBusesLayout (layout));
 
     processor->setRateAndBufferSizeDetails (sampleRate, blockSize);
     processor->prepareToPlay (sampleRate, blockSize);
     return processor;
+}
+
+std::unique_ptr<MorvikAudioProcessor> makePreparedProcessor (double sampleRate, int blockSize, int mainChannels)
+{
+    const auto main = mainChannels == 1 ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
+    return makePreparedProcessor (sampleRate, blockSize, main, juce::AudioChannelSet::disabled());
 }
 
 void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequency, float amplitude, int startSample)

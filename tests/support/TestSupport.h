@@ -2,6 +2,7 @@
 
 #include "engine/PluginProcessor.h"
 
+#include <functional>
 #include <memory>
 
 namespace test
@@ -10,7 +11,14 @@ namespace test
 void setParameter (MorvikAudioProcessor& processor, const juce::String& id, float plainValue);
 float getParameter (MorvikAudioProcessor& processor, const juce::String& id);
 
-// A processor with its buses set to mono or stereo in and out, the side-chain disabled, prepared.
+// A processor with the given main set in and out and side-chain set, prepared. beforePreparing, if
+// given, runs on the new processor before its layout is set and it is prepared.
+std::unique_ptr<MorvikAudioProcessor>
+    makePreparedProcessor (double sampleRate, int blockSize, const juce::AudioChannelSet& main,
+                           const juce::AudioChannelSet& sidechain,
+                           const std::function<void (MorvikAudioProcessor&)>& beforePreparing = {});
+
+// The same with mono or stereo in and out and the side-chain disabled.
 std::unique_ptr<MorvikAudioProcessor> makePreparedProcessor (double sampleRate, int blockSize, int mainChannels = 2);
 
 // A sine of the given peak amplitude in every channel.

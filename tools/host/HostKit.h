@@ -131,4 +131,8 @@ double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuf
 // Test signals
 juce::AudioBuffer<float> makeSine (double sampleRate, double seconds, double frequency, double amplitude, int channels);
 
+// A stereo test signal with a spread spectrum and a changing level (a bass sine, noise bursts on the
+// left, a high sine on the right), so that identity and level checks mean something.
+juce::AudioBuffer<float> makeMusicLike (double sampleRate, double seconds, int seed);
+
 } // namespace hostkit
