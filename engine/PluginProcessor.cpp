@@ -1,4 +1,5 @@
 #include "engine/PluginProcessor.h"
+#include "engine/ParameterIds.h"
 #include "editor/PluginEditor.h"
 #include "engine/ParameterState.h"
 
@@ -77,7 +78,7 @@ MorvikAudioProcessor::~MorvikAudioProcessor()
 
 juce::String MorvikAudioProcessor::bandParameterId (int band, const juce::String& suffix) const
 {
-    return (wrapperType == wrapperType_LV2 ? "Band" : "") + juce::String (band) + suffix;
+    return ParameterIds::band (band, suffix, wrapperType == wrapperType_LV2);
 }
 
 //==============================================================================
