@@ -1,0 +1,5 @@
+#include "editor/Look.h"
+
+Look::Look() { juce::LookAndFeel::setDefaultLookAndFeel (this); }
+
+Look::~Look() = default;
