@@ -1,6 +1,6 @@
 #include "engine/PluginProcessor.h"
-#include "engine/ParameterIds.h"
 #include "editor/PluginEditor.h"
+#include "engine/ParameterIds.h"
 #include "engine/ParameterState.h"
 
 #include <BinaryData.h>
