@@ -7,6 +7,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <cmath>
 #include <iostream>
 
@@ -354,6 +357,24 @@ juce::Image textureImage()
     return image;
 }
 
+// The framework's FreeType typeface dereferences the face unchecked, so data FreeType cannot read
+// would crash it: try the data here first.
+juce::Typeface::Ptr readTypeface (const juce::MemoryBlock& data)
+{
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType (&library) != 0)
+        return nullptr;
+    FT_Face face = nullptr;
+    const auto readable =
+        FT_New_Memory_Face (library, static_cast<const FT_Byte*> (data.getData()), (FT_Long) data.getSize(), 0, &face)
+            == 0
+        && face->num_charmaps > 0 && face->family_name != nullptr;
+    if (face != nullptr)
+        FT_Done_Face (face);
+    FT_Done_FreeType (library);
+    return readable ? juce::Typeface::createSystemTypefaceFor (data.getData(), data.getSize()) : nullptr;
+}
+
 bool writeImage (const juce::Image& image, const juce::File& file, juce::ImageFileFormat& format)
 {
     file.deleteFile();
@@ -383,7 +404,7 @@ int main (int argc, char** argv)
         std::cerr << "make_artwork: cannot read the typeface " << argv[2] << "\n";
         return 1;
     }
-    auto typeface = juce::Typeface::createSystemTypefaceFor (fontData.getData(), fontData.getSize());
+    auto typeface = readTypeface (fontData);
     if (typeface == nullptr || typeface->getName().isEmpty() || ! folder.createDirectory())
     {
         std::cerr << "make_artwork: no usable typeface in " << argv[2] << " or no folder " << argv[1] << "\n";
