@@ -309,8 +309,8 @@ juce::Image powerImage (bool on)
     return image;
 }
 
-// The word MORVIK, widely spaced, as an engraved graphite plate lettering: a light lower edge
-// under dark letters.
+// The word MORVIK, widely spaced, in engraved graphite lettering: a light lower edge under dark
+// letters.
 juce::Image logoImage (juce::Typeface::Ptr typeface)
 {
     auto image = blank (1200, 276);
@@ -320,7 +320,7 @@ juce::Image logoImage (juce::Typeface::Ptr typeface)
     const juce::String word ("MORVIK");
     juce::Font font (typeface);
     font.setHeight (100.0f);
-    font.setExtraKerningFactor (0.22f);
+    font.setExtraKerningFactor (0.18f);
     glyphs.addLineOfText (font, word, 0.0f, 0.0f);
     Path letters;
     glyphs.createPath (letters);
@@ -330,10 +330,15 @@ juce::Image logoImage (juce::Typeface::Ptr typeface)
                          .getTransformToFit (letters.getBounds(), { 30.0f, 28.0f, 1140.0f, 220.0f });
     letters.applyTransform (fit);
 
+    // Medium weight set a touch heavier, so the word holds up at the 33 pixels it is shown at.
+    const juce::PathStrokeType embolden (5.0f, juce::PathStrokeType::mitered);
+    const auto lower = juce::AffineTransform::translation (0.0f, 5.0f);
     g.setColour (juce::Colours::white.withAlpha (0.45f));
-    g.fillPath (letters, juce::AffineTransform::translation (0.0f, 5.0f));
+    g.fillPath (letters, lower);
+    g.strokePath (letters, embolden, lower);
     g.setGradientFill (vertical (juce::Colour (0xFF303238), juce::Colour (0xFF0F1012), letters.getBounds()));
     g.fillPath (letters);
+    g.strokePath (letters, embolden);
     return image;
 }
 
