@@ -4,10 +4,9 @@
 
 namespace test
 {
-void RecordingContext::record (Drawn::Kind kind, juce::Rectangle<float> bounds, const juce::Image& image,
-                               const juce::AffineTransform& transform)
+void RecordingContext::record (Drawn::Kind kind, juce::Rectangle<float> bounds, const juce::Image& image)
 {
-    log.push_back ({ kind, bounds, stack->fillType, stack->interpolationQuality, image, stack->font, transform });
+    log.push_back ({ kind, bounds, stack->fillType, stack->interpolationQuality, image, stack->font });
 }
 
 void RecordingContext::fillRect (const juce::Rectangle<int>& r, bool replace)
@@ -22,27 +21,21 @@ void RecordingContext::fillRect (const juce::Rectangle<float>& r)
     LowLevelGraphicsSoftwareRenderer::fillRect (r);
 }
 
-void RecordingContext::fillRectList (const juce::RectangleList<float>& list)
-{
-    record (Drawn::Kind::rect, list.getBounds());
-    LowLevelGraphicsSoftwareRenderer::fillRectList (list);
-}
-
 void RecordingContext::fillPath (const juce::Path& path, const juce::AffineTransform& t)
 {
-    record (Drawn::Kind::path, path.getBoundsTransformed (t), {}, t);
+    record (Drawn::Kind::path, path.getBoundsTransformed (t));
     LowLevelGraphicsSoftwareRenderer::fillPath (path, t);
 }
 
 void RecordingContext::drawImage (const juce::Image& image, const juce::AffineTransform& t)
 {
-    record (Drawn::Kind::image, image.getBounds().toFloat().transformedBy (t), image, t);
+    record (Drawn::Kind::image, image.getBounds().toFloat().transformedBy (t), image);
     LowLevelGraphicsSoftwareRenderer::drawImage (image, t);
 }
 
 void RecordingContext::drawGlyph (int glyphNumber, const juce::AffineTransform& t)
 {
-    record (Drawn::Kind::glyph, juce::Rectangle<float> (t.getTranslationX(), t.getTranslationY(), 0.0f, 0.0f), {}, t);
+    record (Drawn::Kind::glyph, { t.getTranslationX(), t.getTranslationY(), 0.0f, 0.0f });
     LowLevelGraphicsSoftwareRenderer::drawGlyph (glyphNumber, t);
 }
 

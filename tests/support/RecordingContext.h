@@ -24,7 +24,6 @@ struct Drawn
     juce::Graphics::ResamplingQuality quality;
     juce::Image image; // images: what was drawn (possibly a subsection of a larger image)
     juce::Font font; // glyphs
-    juce::AffineTransform transform;
 
     juce::Colour colour() const { return fill.colour; }
 };
@@ -40,7 +39,6 @@ public:
 
     void fillRect (const juce::Rectangle<int>&, bool replaceExistingContents) override;
     void fillRect (const juce::Rectangle<float>&) override;
-    void fillRectList (const juce::RectangleList<float>&) override;
     void fillPath (const juce::Path&, const juce::AffineTransform&) override;
     void drawImage (const juce::Image&, const juce::AffineTransform&) override;
     void drawGlyph (int glyphNumber, const juce::AffineTransform&) override;
@@ -51,7 +49,7 @@ public:
     std::vector<Drawn> of (Drawn::Kind) const;
 
 private:
-    void record (Drawn::Kind, juce::Rectangle<float>, const juce::Image& = {}, const juce::AffineTransform& = {});
+    void record (Drawn::Kind, juce::Rectangle<float>, const juce::Image& = {});
 };
 
 // The area of `source` that `drawn` shows when it is `source` itself or a subsection of it (as
