@@ -430,9 +430,10 @@ TEST_F (AnalyserDisplay, WritesAPictureWhenAsked)
                 s += 0.05 / h * std::sin (2.0 * pi * f * h * t);
         mix[i] = (float) s + 0.2f * pink;
     }
-    for (int start = 0; start + 1600 <= (int) mix.size(); start += 1600)
+    // Four seconds at 30 ticks a second: long enough for the columns to sink from the top edge.
+    for (int tick = 0; tick < 120; ++tick)
     {
-        play (mix, start, 1600);
+        play (mix, (tick % 30) * 1600, 1600);
         analyser.timerCallback();
         paintImage();
     }
