@@ -121,15 +121,16 @@ struct RepaintCounter : juce::CachedComponentImage
 class AnalyserDisplay : public ::testing::Test
 {
 protected:
-    // A mono processor whose detector passes the input unchanged: bands off, no Smooth stage.
-    static std::unique_ptr<MorvikAudioProcessor> makeProcessor()
+    // A processor whose detector passes its input unchanged: bands off, no Smooth stage.
+    static std::unique_ptr<MorvikAudioProcessor>
+        makeProcessor (const juce::AudioChannelSet& main = juce::AudioChannelSet::mono(),
+                       const juce::AudioChannelSet& sidechain = juce::AudioChannelSet::disabled())
     {
-        auto processor = test::makePreparedProcessor (
-            rate, 512, juce::AudioChannelSet::mono(), juce::AudioChannelSet::disabled(), [] (auto& p) {
-                for (int band = 1; band <= 3; ++band)
-                    test::setParameter (p, ParameterIds::band (band, ParameterIds::bandOn, false), 0.0f);
-                test::setParameter (p, ParameterIds::smooth, 0.0f);
-            });
+        auto processor = test::makePreparedProcessor (rate, 512, main, sidechain, [] (auto& p) {
+            for (int band = 1; band <= 3; ++band)
+                test::setParameter (p, ParameterIds::band (band, ParameterIds::bandOn, false), 0.0f);
+            test::setParameter (p, ParameterIds::smooth, 0.0f);
+        });
         processor->resizeAnalyserFeed ((int) rate);
         processor->analyserEnabled = true;
         return processor;
@@ -279,6 +280,33 @@ TEST_F (AnalyserDisplay, ToneShowsInItsColumnAtTheWindowedTransformLevelRisingOv
     const double shown = std::max (analyser.averager.getSample (0, 100), analyser.averager.getSample (0, 101));
     EXPECT_NEAR (analyser.smoothed[(size_t) indexOfBin (toneBin)], yOf (shown, 134.0f), 1.0e-3);
     EXPECT_NEAR (analyser.smoothed[(size_t) indexOfBin (toneBin)], yOf (toneAmplitude, 134.0f), 0.05);
+}
+
+TEST_F (AnalyserDisplay, ShowsWhatTheCompressorListensToNotWhatItCompresses)
+{
+    // Main input: a tone at bin 300; side-chain: the tone at bin 100. The detector takes both
+    // side-chain channels, and the feed sums them: twice the amplitude.
+    auto routed = makeProcessor (juce::AudioChannelSet::stereo(), juce::AudioChannelSet::stereo());
+    SpectrumAnalyzer display (*routed);
+    display.setVisible (true);
+    display.setSize (360, 134);
+    juce::MidiBuffer midi;
+    juce::AudioBuffer<float> block (4, 0);
+    for (int tick = 0; tick < SpectrumAnalyzer::settleTicks; ++tick)
+    {
+        routed->processBlock (block, midi);
+        display.timerCallback();
+    }
+
+    block.setSize (4, N + 3 * hop);
+    for (int i = 0; i < block.getNumSamples(); ++i)
+        for (int c = 0; c < 4; ++c)
+            block.setSample (c, i, toneAmplitude * (float) std::sin (2.0 * pi * (c < 2 ? 3 : 1) * toneHz * i / rate));
+    routed->processBlock (block, midi); // cut into 512-sample chunks inside
+    display.timerCallback();
+
+    EXPECT_NEAR (display.averager.getSample (0, toneBin), 2.0f * toneAmplitude, 0.002);
+    EXPECT_LT (display.averager.getSample (0, 3 * toneBin), 1.0e-4f);
 }
 
 TEST_F (AnalyserDisplay, TicksMoveOnlyWithFreshDataAndAResizeHidesTheDisplayForFiveOfThem)
