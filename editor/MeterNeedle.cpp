@@ -3,12 +3,15 @@
 #include "editor/Look.h"
 
 #include <cmath>
+#include <tuple>
 
 MeterNeedle::MeterNeedle()
 {
     // 80 points of three values each (a marker and two coordinates), so building never grows them.
     for (auto* path : { &pathA1, &pathA2, &pathB1, &pathB2 })
         path->preallocateSpace (3 * (int) historyA.size() + 8);
+    for (auto* shape : { &shapeA, &shapeB })
+        shape->preallocateSpace (6 * (int) historyA.size() + 8);
 }
 
 void MeterNeedle::setMode (int)
@@ -48,7 +51,7 @@ void MeterNeedle::buildPaths() noexcept
         return r > 0.0f ? juce::jmin (r, maxRadius) : 0.0f;
     };
 
-    for (auto* path : { &pathA1, &pathA2, &pathB1, &pathB2 })
+    for (auto* path : { &pathA1, &pathA2, &pathB1, &pathB2, &shapeA, &shapeB })
         path->clear();
 
     const auto count = historyA.size();
@@ -86,6 +89,15 @@ void MeterNeedle::buildPaths() noexcept
                 paths[p]->lineTo (points[p]);
         }
     }
+
+    // Filling closes each half along the chord from its first to its last point.
+    for (auto [shape, left, right] : { std::tuple { &shapeA, &pathA1, &pathA2 }, { &shapeB, &pathB1, &pathB2 } })
+    {
+        shape->addPath (*left);
+        shape->closeSubPath();
+        shape->addPath (*right);
+        shape->closeSubPath();
+    }
 }
 
 void MeterNeedle::paint (juce::Graphics& g)
@@ -95,8 +107,7 @@ void MeterNeedle::paint (juce::Graphics& g)
     // The red darkens fully with no current reduction and is at full strength from 1 dB on.
     const float reduction = std::abs (historyA[0]);
     g.setColour (redPelko.darker (reduction < 1.0f ? 1.0f - reduction : 0.0f));
-    g.fillPath (pathA1);
-    g.fillPath (pathA2);
+    g.fillPath (shapeA);
 
     const juce::PathStrokeType outline (3.0f, juce::PathStrokeType::mitered, juce::PathStrokeType::butt);
     g.setColour (blackOpacityPelko);
@@ -104,12 +115,10 @@ void MeterNeedle::paint (juce::Graphics& g)
     g.strokePath (pathA2, outline);
 
     g.setGradientFill (gradient);
-    g.fillPath (pathA1);
-    g.fillPath (pathA2);
+    g.fillPath (shapeA);
 
     g.setColour (greyDownPelko);
-    g.fillPath (pathB1);
-    g.fillPath (pathB2);
+    g.fillPath (shapeB);
 
     const auto w = (float) getWidth();
     const auto h = (float) getHeight();

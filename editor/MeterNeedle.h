@@ -22,8 +22,11 @@ public:
     void buildPaths() noexcept;
 
     juce::ColourGradient gradient;
-    // Members, cleared rather than recreated, so a repaint reuses their storage.
-    juce::Path pathA1, pathA2, pathB1, pathB2;
+    // The left and right halves of the reduction (A) and input (B) shapes as open curves, and each
+    // shape as one closed path for filling (the renderer fills closed paths only; both halves in
+    // one path leave no seam down the middle). Members, cleared rather than recreated, so a repaint
+    // reuses their storage.
+    juce::Path pathA1, pathA2, pathB1, pathB2, shapeA, shapeB;
     std::array<float, 80> historyA {}; // gain reduction, dB (0 or below), index 0 newest
     std::array<float, 80> historyB {}; // input level, linear (0 or above), index 0 newest
     int minDb = -30, maxDb = 0;
