@@ -17,6 +17,8 @@ packages=(
     libasound2-dev libfreetype-dev libfontconfig1-dev
     libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
     libflac-dev libvorbis-dev libogg-dev libpng-dev libjpeg-dev zlib1g-dev
+    # the editor's typeface, embedded by the build (Manrope, SIL Open Font License 1.1)
+    fonts-manrope
     # tests and benchmarks
     libgtest-dev libbenchmark-dev xvfb xauth
     # the real host the tests and the demo render through, and the demo's plot
