@@ -1,6 +1,7 @@
 #include "editor/Frame.h"
 #include "editor/FrequencyCurve.h"
 #include "editor/Look.h"
+#include "editor/PluginEditor.h"
 #include "editor/Utils.h"
 #include "engine/ParameterIds.h"
 #include "support/TestSupport.h"
@@ -269,4 +270,20 @@ TEST_F (CurveTest, ChangesFromAnyThreadShowAtTheNextTick)
             EXPECT_TRUE (curve.rebuildIfStale()) << id;
             EXPECT_FALSE (curve.rebuildIfStale()) << id;
         }
+}
+
+// In the editor, the 33 ms timer brings the change onto the graph.
+TEST_F (CurveTest, TheEditorsTimerRedrawsTheCurve)
+{
+    std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
+    auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
+    auto& shown = editor.frequencyCurve;
+    EXPECT_EQ (shown.getBounds(), editor.frame.getLocalBounds());
+    const auto before = shown.curvePath.getBounds();
+
+    std::thread ([this] { set (2, "Gain", 9.0f); }).join();
+    EXPECT_EQ (shown.curvePath.getBounds(), before);
+    editor.timerCallback();
+    EXPECT_NEAR (graphY (9.0f, (float) shown.getHeight()) - 0.5f, shown.curvePath.getBounds().getY(), 0.05f);
+    EXPECT_FALSE (shown.rebuildIfStale());
 }
