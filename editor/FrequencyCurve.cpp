@@ -52,7 +52,9 @@ void FrequencyCurve::parameterChanged (const juce::String&, float) { stale.store
 
 bool FrequencyCurve::rebuildIfStale()
 {
-    // Cleared before rebuilding: a change that lands during the rebuild marks it stale again.
+    // Cleared before rebuilding: a change that lands during the rebuild marks it stale again. The
+    // engine's preparation announces neither a new rate nor the sets it recomputes for it; a rate
+    // that differs from the one drawn with brings the curve up to date at the next tick.
     const bool changed = stale.exchange (false, std::memory_order_acq_rel);
     if (! changed && audioProcessor.sampleRate.load() == drawnSampleRate)
         return false;
