@@ -1,7 +1,13 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include <juce_graphics/juce_graphics.h>
 
-// One-pixel grid lines at exact float positions, in the current colour.
-void drawVerticalLine (juce::Graphics&, float x, float height);
-void drawHorizontalLine (juce::Graphics&, float y, float width);
+// One-pixel grid lines in the current colour, placed at the exact float position given (no snapping
+// to whole pixels). Nothing is drawn for a length of zero or less.
+void drawVerticalLine (juce::Graphics& g, float x, float height);
+void drawHorizontalLine (juce::Graphics& g, float y, float width);
+
+// The equaliser graph's axes, shared by the grid and the response curve: ten octaves from 20 Hz
+// across the width, +24 dB at the top, 0 dB in the middle and -24 dB at the bottom.
+inline float graphX (float frequency, float width) { return std::log (frequency / 20.0f) / 0.6931472f / 10.0f * width; }
+inline float graphY (float gainDb, float height) { return ((gainDb + 24.0f) / -48.0f + 1.0f) * height; }

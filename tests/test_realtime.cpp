@@ -344,3 +344,68 @@ TEST (Robustness, FullScaleNoiseUnderRandomAutomationStaysBounded)
         }
     }
 }
+
+//==============================================================================
+#include "editor/PluginEditor.h"
+#include "engine/ParameterIds.h"
+
+// Host automation reaches parameter listeners on the audio thread. With the editor open, automating
+// all 15 band parameters there costs what it costs with the editor closed: no allocation, and only
+// the locks the framework's dispatch takes on every change whoever listens (the parameter's
+// listener list, and the parameter tree's around its listeners when the value changed). The
+// response curve only marks itself stale; the editor's timer rebuilds it on the message thread, and
+// that rebuild, like building the meter's shapes, allocates nothing and takes no lock either.
+TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
+{
+#if MORVIK_COUNTS_ALLOCATIONS
+    const juce::ScopedJuceInitialiser_GUI gui;
+    auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled());
+    std::vector<juce::RangedAudioParameter*> bandParameters;
+    for (int band = 1; band <= 3; ++band)
+        for (auto* suffix : ParameterIds::bandSuffixes)
+            bandParameters.push_back (processor->apvts.getParameter (ParameterIds::band (band, suffix, false)));
+
+    // Counts over 20 rounds of every band parameter, each change followed by a block, on a thread
+    // of its own standing in for the host's audio thread, from the same starting values each time.
+    const auto automate = [&] {
+        for (auto* parameter : bandParameters)
+            parameter->setValueNotifyingHost (0.5f);
+        allocations = locks = 0;
+        std::thread ([&] {
+            std::mt19937 rng (9);
+            juce::AudioBuffer<float> block (2, 512);
+            juce::MidiBuffer midi;
+            for (int round = 0; round < 20; ++round)
+                for (auto* parameter : bandParameters)
+                {
+                    fillNoise (block, rng);
+                    const CountedScope scope;
+                    parameter->setValueNotifyingHost (std::uniform_real_distribution<float> (0.0f, 1.0f) (rng));
+                    processor->processBlock (block, midi);
+                }
+        }).join();
+        return std::pair { allocations.load(), locks.load() };
+    };
+
+    const auto closed = automate();
+    EXPECT_EQ (closed.first, 0);
+
+    std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
+    auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
+    const auto drawn = editor.frequencyCurve.curvePath.getBounds();
+    EXPECT_EQ (automate(), closed);
+    EXPECT_EQ (editor.frequencyCurve.curvePath.getBounds(), drawn); // nothing drawn on the audio thread
+
+    allocations = locks = 0;
+    {
+        const CountedScope scope;
+        EXPECT_TRUE (editor.frequencyCurve.rebuildIfStale());
+        editor.meter.needle.historyA.fill (-12.0f);
+        editor.meter.needle.buildPaths();
+    }
+    EXPECT_EQ (allocations.load(), 0);
+    EXPECT_EQ (locks.load(), 0);
+#else
+    GTEST_SKIP() << "allocation counting is off under sanitizers";
+#endif
+}
