@@ -1,7 +1,7 @@
 // A real drag on the equaliser graph: morvik_host opens the built VST3 or LV2 editor through JUCE's
-// plug-in hosting in a window on the X server (the suite runs under xvfb-run), xdotool presses band
-// 1's handle, drags it and lets go, and the host reports what reached it: the new frequency and
-// gain, and exactly one change gesture begun and ended on each of the two parameters.
+// plug-in hosting in a window on an X server of the test's own, xdotool presses band 1's handle,
+// drags it and lets go, and the host reports what reached it: the new frequency and gain, and (VST3)
+// exactly one change gesture begun and ended on each of the two parameters.
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -24,45 +24,86 @@ struct HostReport
 // The LV2 build names band parameters "Band1Freq" and so on; the report is keyed by "1Freq".
 juce::String plainId (const juce::String& id) { return id.startsWith ("Band") ? id.substring (4) : id; }
 
-bool run (const std::vector<juce::String>& command)
+// An X server of the test's own, so that no other test's window can sit under the pointer. Xvfb
+// picks a free display number and reports it once it accepts clients.
+struct PrivateDisplay
+{
+    PrivateDisplay()
+    {
+        // -terminate: the server leaves, tidily, once its last client has gone.
+        if (! server.start (juce::StringArray { "Xvfb", "-displayfd", "1", "-terminate", "-screen", "0", "1280x1024x24",
+                                                "-nolisten", "tcp" },
+                            juce::ChildProcess::wantStdOut))
+            return;
+        juce::String number;
+        char c = 0;
+        while (server.readProcessOutput (&c, 1) == 1 && c != '\n')
+            number += c;
+        if (number.trim().containsOnly ("0123456789") && number.trim().isNotEmpty())
+            name = ":" + number.trim();
+    }
+    ~PrivateDisplay()
+    {
+        if (! server.waitForProcessToFinish (3000))
+            server.kill();
+    }
+
+    juce::ChildProcess server;
+    juce::String name;
+};
+
+// Runs a command on the display to its end; empty when it succeeded, else what it printed.
+juce::String run (const juce::String& display, const std::vector<juce::String>& command)
 {
     juce::ChildProcess process;
-    juce::StringArray arguments;
+    juce::StringArray arguments { "env", "DISPLAY=" + display };
     for (const auto& a : command)
         arguments.add (a);
-    return process.start (arguments, 0) && process.waitForProcessToFinish (20000) && process.getExitCode() == 0;
+    if (! process.start (arguments))
+        return "cannot start " + arguments.joinIntoString (" ");
+    const auto output = process.readAllProcessOutput();
+    return process.waitForProcessToFinish (20000) && process.getExitCode() == 0 ? juce::String() : output + " (failed)";
 }
 
 HostReport dragBandOne (const juce::String& format, const juce::String& bundle, juce::Point<int> to)
 {
     HostReport report;
+    PrivateDisplay display;
+    EXPECT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
     const auto home = juce::File::createTempFile ("home");
     home.createDirectory();
 
     // An empty HOME keeps an installed LV2 copy from shadowing the build.
     juce::ChildProcess host;
-    const bool started = host.start (juce::StringArray { "env", "HOME=" + home.getFullPathName(), MORVIK_HOST_PROGRAM,
-                                                         "editor", "--format", format, "--plugin", bundle, "--size",
-                                                         "900x530", "--seconds", "6" });
+    const bool started = display.name.isNotEmpty()
+                         && host.start (juce::StringArray {
+                             "env", "DISPLAY=" + display.name, "HOME=" + home.getFullPathName(), MORVIK_HOST_PROGRAM,
+                             "editor", "--format", format, "--plugin", bundle, "--size", "900x530", "--seconds", "6" });
     EXPECT_TRUE (started);
     if (! started)
         return report;
 
-    // Read until the window is on screen.
-    juce::String window;
-    char buffer[256];
-    const auto deadline = juce::Time::getMillisecondCounter() + 30000;
-    while (window.isEmpty() && juce::Time::getMillisecondCounter() < deadline)
+    // Read up to the line that names the window, a byte at a time: a larger read would wait for
+    // more output than the host prints before it exits.
+    juce::String window, line;
+    char c = 0;
+    while (window.isEmpty() && host.readProcessOutput (&c, 1) == 1)
     {
-        const auto n = host.readProcessOutput (buffer, (int) sizeof (buffer));
-        if (n <= 0)
-            break;
-        report.output += juce::String::fromUTF8 (buffer, n);
-        for (const auto& line : juce::StringArray::fromLines (report.output))
-            if (line.startsWith ("window ") && report.output.contains (line + "\n"))
-                window = line.fromFirstOccurrenceOf (" ", false, false).trim();
+        report.output += c;
+        if (c != '\n')
+            line += c;
+        else if (line.startsWith ("window "))
+            window = line.fromFirstOccurrenceOf (" ", false, false).trim();
+        else
+            line.clear();
     }
     EXPECT_TRUE (window.isNotEmpty()) << report.output;
+
+    // The host may name its window before the X server has it: wait until the server knows it.
+    for (int i = 0;
+         i < 50 && window.isNotEmpty() && run (display.name, { "xdotool", "getwindowgeometry", window }).isNotEmpty();
+         ++i)
+        juce::Thread::sleep (100);
 
     if (window.isNotEmpty())
     {
@@ -83,7 +124,7 @@ HostReport dragBandOne (const juce::String& format, const juce::String& bundle, 
         add (at (to));
         add ({ "mouseup", "1", "sleep", "0.2" });
         add (at ({ 20, 20 }));
-        EXPECT_TRUE (run (steps));
+        EXPECT_EQ (run (display.name, steps), juce::String());
     }
 
     report.output += host.readAllProcessOutput();
@@ -93,8 +134,10 @@ HostReport dragBandOne (const juce::String& format, const juce::String& bundle, 
     for (const auto& line : juce::StringArray::fromLines (report.output))
     {
         const auto words = juce::StringArray::fromTokens (line, " ", "");
-        if (words.size() >= 3 && words[0] == "param")
-            report.values[plainId (words[1])] = words[2].getFloatValue();
+        // The text: "359.2 Hz" from the VST3, the plain number from the LV2 host (whose normalised
+        // values are linear in the port's range).
+        if (words.size() >= 4 && words[0] == "param")
+            report.values[plainId (words[1])] = words[3].getFloatValue();
         else if (words.size() == 4 && words[0] == "gesture")
             report.gestures[plainId (words[1])] = { words[2].getIntValue(), words[3].getIntValue() };
     }
@@ -103,22 +146,29 @@ HostReport dragBandOne (const juce::String& format, const juce::String& bundle, 
 
 void checkDrag (const juce::String& format, const juce::String& bundle)
 {
-    // Drag band 1 to 150 pixels across (150 / 360 of ten octaves: about 359 Hz) and 22 pixels down
-    // from the top (+16.1 dB).
+    // Drag band 1 to 150 pixels across (150 / 360 of ten octaves from 20 Hz: 359.2 Hz) and 22 pixels
+    // down from the top (+16.12 dB).
     const auto report = dragBandOne (format, bundle, { padX + 150, padY + 22 });
 
     ASSERT_EQ (report.values.count ("1Freq"), 1u) << report.output;
-    EXPECT_NEAR (report.values.at ("1Freq"), 150.0f / padWidth, 0.004f);
-    EXPECT_NEAR (report.values.at ("1Gain"), 1.0f - 22.0f / padHeight, 0.004f);
-    // The other bands' frequencies and gains stay where they were.
-    EXPECT_NEAR (report.values.at ("2Gain"), 0.5f, 1e-4f);
-    EXPECT_NEAR (report.values.at ("3Gain"), 0.5f, 1e-4f);
+    EXPECT_NEAR (report.values.at ("1Freq"), 20.0 * std::exp2 (10.0 * 150.0 / padWidth), 1.0);
+    EXPECT_NEAR (report.values.at ("1Gain"), 24.0 - 48.0 * 22.0 / padHeight, 0.02);
+    // The other bands stay where they were.
+    EXPECT_NEAR (report.values.at ("2Freq"), 700.0f, 0.5f);
+    EXPECT_EQ (report.values.at ("2Gain"), 0.0f);
+    EXPECT_EQ (report.values.at ("3Gain"), 0.0f);
 
-    const auto gestures = [&report] (const char* id) {
-        return report.gestures.count (id) != 0 ? report.gestures.at (id) : std::pair<int, int> (-1, -1);
-    };
-    EXPECT_EQ (gestures ("1Freq"), std::make_pair (1, 1)) << report.output;
-    EXPECT_EQ (gestures ("1Gain"), std::make_pair (1, 1));
+    for (const char* id : { "1Freq", "1Gain" })
+    {
+        ASSERT_EQ (report.gestures.count (id), 1u) << report.output;
+        const auto [begins, ends] = report.gestures.at (id);
+        // JUCE 7.0.5's LV2 wrapper drops change gestures on their way to the host (it has no means
+        // to send them yet); its VST3 wrapper passes them on.
+        if (format == "vst3")
+            EXPECT_EQ (std::make_pair (begins, ends), std::make_pair (1, 1)) << id;
+        else
+            EXPECT_TRUE (begins == ends && begins <= 1) << id << " " << begins << " " << ends;
+    }
 }
 } // namespace
 
