@@ -16,9 +16,10 @@ constexpr int padX = 270, padY = 358, padWidth = 360, padHeight = 134;
 
 struct HostReport
 {
-    std::map<juce::String, float> values; // normalised, by plug-in identifier
+    std::map<juce::String, float> values; // in the parameter's units, by plug-in identifier
     std::map<juce::String, std::pair<int, int>> gestures; // begins, ends
     juce::String output;
+    bool opened = false;
 };
 
 // The LV2 build names band parameters "Band1Freq" and so on; the report is keyed by "1Freq".
@@ -97,7 +98,7 @@ HostReport dragBandOne (const juce::String& format, const juce::String& bundle, 
         else
             line.clear();
     }
-    EXPECT_TRUE (window.isNotEmpty()) << report.output;
+    report.opened = window.isNotEmpty();
 
     // The host may name its window before the X server has it: wait until the server knows it.
     for (int i = 0;
@@ -148,7 +149,11 @@ void checkDrag (const juce::String& format, const juce::String& bundle)
 {
     // Drag band 1 to 150 pixels across (150 / 360 of ten octaves from 20 Hz: 359.2 Hz) and 22 pixels
     // down from the top (+16.12 dB).
-    const auto report = dragBandOne (format, bundle, { padX + 150, padY + 22 });
+    auto report = dragBandOne (format, bundle, { padX + 150, padY + 22 });
+    // A display that a concurrent X server took from under us gets one more try.
+    if (! report.opened)
+        report = dragBandOne (format, bundle, { padX + 150, padY + 22 });
+    ASSERT_TRUE (report.opened) << report.output;
 
     ASSERT_EQ (report.values.count ("1Freq"), 1u) << report.output;
     EXPECT_NEAR (report.values.at ("1Freq"), 20.0 * std::exp2 (10.0 * 150.0 / padWidth), 1.0);
