@@ -23,6 +23,9 @@ packages=(
     libgtest-dev libbenchmark-dev xvfb xauth
     # the real host the tests and the demo render through, and the demo's plot
     ardour gnuplot-nox
+    # the editor in real hosts: jalv against a dummy JACK server, pictures from the X server and
+    # pointer input under Xvfb
+    jalv jackd2 imagemagick xdotool
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <dlfcn.h>
+#include <map>
+#include <vector>
+
+namespace test
+{
+// Mouse input for a component that sits in a window on the desktop, delivered through the window's
+// peer as the windowing system delivers it: the framework finds the target, counts the clicks and
+// calls the component's handlers. Positions are in the component's own coordinates.
+class PeerMouse
+{
+public:
+    explicit PeerMouse (juce::Component& target)
+        : component (target)
+    {}
+
+    void move (juce::Point<float> p) { send (p, {}, 500); }
+    void press (juce::Point<float> p) { send (p, juce::ModifierKeys::leftButtonModifier, 20); }
+    void drag (juce::Point<float> p) { send (p, juce::ModifierKeys::leftButtonModifier, 20); }
+    void release (juce::Point<float> p) { send (p, {}, 20); }
+    void click (juce::Point<float> p) { press (p), release (p); }
+    void doubleClick (juce::Point<float> p) { click (p), click (p); }
+
+private:
+    void send (juce::Point<float> p, int buttons, int millisecondsSinceLast)
+    {
+        auto* peer = component.getPeer();
+        jassert (peer != nullptr);
+        // The clock moves on so that a pause between gestures never reads as a double-click.
+        time += millisecondsSinceLast;
+        const auto inPeer = peer->getComponent().getLocalPoint (&component, p);
+        peer->handleMouseEvent (juce::MouseInputSource::InputSourceType::mouse, inPeer, juce::ModifierKeys (buttons),
+                                juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
+                                time);
+    }
+
+    juce::Component& component;
+    juce::int64 time = juce::Time::currentTimeMillis();
+};
+
+// What a host hears from the processor: every notified value and the gestures, by parameter index.
+struct HostRecorder : juce::AudioProcessorListener
+{
+    explicit HostRecorder (juce::AudioProcessor& p)
+        : processor (p)
+    {
+        processor.addListener (this);
+    }
+    ~HostRecorder() override { processor.removeListener (this); }
+
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override
+    {
+        values[index].push_back (value);
+    }
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override { ++begins[index]; }
+    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override { ++ends[index]; }
+
+    void clear() { values.clear(), begins.clear(), ends.clear(); }
+
+    juce::AudioProcessor& processor;
+    std::map<int, std::vector<float>> values;
+    std::map<int, int> begins, ends;
+};
+
+// Without a window manager (Xvfb) the X server refuses some of the framework's window properties;
+// Xlib's default handler would end the process over such harmless errors. Call once the framework's
+// GUI is initialised and before a window opens.
+inline void ignoreXErrors()
+{
+    using Handler = int (*) (void*, void*);
+    if (auto* x11 = dlopen ("libX11.so.6", RTLD_LAZY))
+        if (auto* setHandler = reinterpret_cast<Handler (*) (Handler)> (dlsym (x11, "XSetErrorHandler")))
+            setHandler ([] (void*, void*) { return 0; });
+}
+
+// Runs the message loop for a while, so asynchronous updates and repaints are delivered.
+inline void pumpMessages (int milliseconds = 30)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+} // namespace test
