@@ -255,8 +255,11 @@ TEST_P (HostedEditor, OpensResizesTakesADragAndCloses)
            "1" });
 
     std::map<juce::String, juce::String> params, gestures;
+    int blocks = 0;
     while (host.readLine (line))
     {
+        if (line.startsWith ("audio "))
+            blocks = line.getTrailingIntValue();
         auto rest = line.fromFirstOccurrenceOf (" ", false, false);
         auto id = rest.upToFirstOccurrenceOf (" ", false, false);
         if (line.startsWith ("param "))
@@ -265,6 +268,7 @@ TEST_P (HostedEditor, OpensResizesTakesADragAndCloses)
             gestures[id] = rest.fromFirstOccurrenceOf (" ", false, false);
     }
     EXPECT_EQ (host.wait(), 0);
+    EXPECT_GT (blocks, 500) << "audio did not flow while the editor was open"; // ~940 blocks in 10 s
 
     EXPECT_EQ (params.count ("Band2Gain") + params.count ("2Gain"), 1u);
     ASSERT_EQ (params.count ("Makeup"), 1u);
