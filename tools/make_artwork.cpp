@@ -122,7 +122,7 @@ void drawBody (juce::Graphics& g, const juce::Rectangle<int>& canvas, const Path
     g.reduceClipRegion (shape);
     g.setGradientFill (vertical (juce::Colours::white.withAlpha (0.10f), juce::Colours::transparentWhite,
                                  b.withHeight (0.5f * b.getHeight())));
-    g.fillPath (shape, juce::AffineTransform::scale (0.92f, 0.55f, b.getCentreX(), b.getY()));
+    g.fillRect (b.withHeight (0.5f * b.getHeight()));
     g.restoreState();
 
     g.setGradientFill (vertical (juce::Colours::white.withAlpha (0.28f), juce::Colours::white.withAlpha (0.0f), b));
