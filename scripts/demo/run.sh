@@ -143,7 +143,8 @@ if [ $plots -eq 0 ]; then
 fi
 
 # The editor at its default size, with the groove flowing through a moderate compression so that
-# the meter has something to show. The picture is taken from the X server after four seconds.
+# the meter has something to show, and the detector bands shaped (a low cut, a lifted middle, a
+# lowered top) so that the curve does too. The picture is taken from the X server after four seconds.
 editor_picture() {
     local run=() home status=0
     if [ -z "${DISPLAY:-}" ]; then
@@ -152,7 +153,8 @@ editor_picture() {
     # An empty HOME keeps a copy installed in ~/.lv2 from standing in for this build's bundle.
     home=$(mktemp -d)
     HOME=$home "${run[@]}" "$host" editor --format "$format" --plugin "$bundle" --size 900x530 \
-        --seconds 4 --signal "$out/input.wav" --set Compress=30 --set Ratio=4 --png "$out/editor.png" \
+        --seconds 4 --signal "$out/input.wav" --set Compress=30 --set Ratio=4 \
+        --set 1Type=0 --set 1Freq=80 --set 2Gain=6 --set 3Gain=-8 --png "$out/editor.png" \
         > "$out/.editor.log" 2>&1 || status=$?
     rm -rf "$home"
     return $status
