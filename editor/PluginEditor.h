@@ -2,22 +2,127 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include "editor/BandEditor.h"
+#include "editor/Frame.h"
+#include "editor/FrequencyCurve.h"
+#include "editor/Look.h"
+#include "editor/Meter.h"
+#include "editor/SpectrumAnalyzer.h"
+#include "editor/XYPad.h"
+
+#include <array>
+#include <memory>
+
 class MorvikAudioProcessor;
 
-// The plug-in's window. For now a plain resizable window that keeps its size in the processor and
-// opens the analyser feed while it exists; its controls and drawing come with the editor's work.
-class MorvikAudioProcessorEditor : public juce::AudioProcessorEditor
+// The plug-in's window: the rotary controls and the power switch bound to the parameter tree, the
+// history meter fed from a 33 ms timer, the equaliser graph with its analyser and band handles, and
+// the preset browser. The host may resize it within fixed limits at a fixed aspect ratio; it reopens
+// at the size it last had. While it exists the processor feeds the analyser.
+//
+// Everything is public: the pieces built in their own files (band coupling, preset browser) and the
+// tests reach the members directly. The members' order matters: each attachment is declared after
+// its control, so it goes first when the window closes.
+class MorvikAudioProcessorEditor final : public juce::AudioProcessorEditor,
+                                         public juce::Button::Listener,
+                                         public juce::Timer
 {
 public:
-    MorvikAudioProcessorEditor (MorvikAudioProcessor& processor, juce::AudioProcessorValueTreeState& parameters);
+    MorvikAudioProcessorEditor (MorvikAudioProcessor& p, juce::AudioProcessorValueTreeState& vts);
     ~MorvikAudioProcessorEditor() override;
 
     void paint (juce::Graphics& g) override;
     void resized() override;
+    void buttonClicked (juce::Button* button) override;
+    void timerCallback() override;
 
-private:
+    // The common shape of every rotary control and of the label above it.
+    void createSlider (juce::Slider& slider, juce::String suffix);
+    void createLabel (juce::Label& label, juce::String text, juce::Component* owner);
+
+    // Band coupling (PluginEditorBands.cpp): installs the gain sliders' and qKnob's handlers, and
+    // applies one band's rule as if its gain had just changed.
+    void installBandCoupling();
+    void coupleBand (int band);
+
+    // Preset browser (PluginEditorPresets.cpp): installs the three buttons' handlers, and rebuilds
+    // the list of factory preset files.
+    void installPresetBrowser();
+    void loadPresetFiles();
+
+    // ---- preset browser helpers ----
+    // ---- end of preset browser helpers ----
+
+    using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
+    using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
+
     MorvikAudioProcessor& audioProcessor;
     juce::AudioProcessorValueTreeState& apvts;
+
+    Look look;
+    juce::Image logoImage;
+    juce::ColourGradient windowGradient;
+    juce::ColourGradient panelGradient;
+    juce::Image textureImage;
+
+    Meter meter;
+    Frame frame;
+    SpectrumAnalyzer spectrumAnalyzer;
+    FrequencyCurve frequencyCurve;
+    XYPad xyPad;
+    BandEditor bandEditor1, bandEditor2, bandEditor3;
+    juce::Slider qKnob;
+
+    juce::Label sidechainLabel;
+
+    juce::Slider makeupSlider;
+    juce::Label makeupLabel;
+    std::unique_ptr<SliderAttachment> makeupAttachment;
+
+    juce::Slider characterSlider;
+    juce::Label characterLabel;
+    std::unique_ptr<SliderAttachment> characterAttachment;
+
+    juce::Slider compressSlider;
+    juce::Label compressLabel;
+    std::unique_ptr<SliderAttachment> compressAttachment;
+
+    juce::Slider ratioSlider;
+    juce::Label ratioLabel;
+    std::unique_ptr<SliderAttachment> ratioAttachment;
+
+    juce::Slider attackSlider;
+    juce::Label attackLabel;
+    std::unique_ptr<SliderAttachment> attackAttachment;
+
+    juce::Slider releaseSlider;
+    juce::Label releaseLabel;
+    std::unique_ptr<SliderAttachment> releaseAttachment;
+
+    juce::Slider mixSlider;
+    juce::Label mixLabel;
+    std::unique_ptr<SliderAttachment> mixAttachment;
+
+    juce::Slider smoothSlider;
+    juce::Label smoothLabel;
+    std::unique_ptr<SliderAttachment> smoothAttachment;
+
+    juce::Slider stereoLinkSlider;
+    juce::Label stereoLinkLabel;
+
+    juce::TextButton presetButton, previousPresetButton, nextPresetButton;
+    juce::ImageButton powerButton;
+
+    juce::PopupMenu presetMenu;
+    std::array<juce::PopupMenu, 6> categoryMenus;
+    juce::Array<juce::File> presetFiles;
+    int currentPresetIndex = 0;
+
+    std::unique_ptr<ButtonAttachment> powerAttachment;
+
+private:
+    static std::vector<XYPad::BandParameters> bandHandleParameters (MorvikAudioProcessor& p,
+                                                                    juce::AudioProcessorValueTreeState& vts);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvikAudioProcessorEditor)
 };

@@ -1,0 +1,3 @@
+#include "editor/BandEditor.h"
+
+BandEditor::BandEditor (juce::AudioProcessorValueTreeState&, int) {}

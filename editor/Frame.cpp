@@ -1,0 +1,7 @@
+#include "editor/Frame.h"
+
+Frame::Frame() = default;
+
+void Frame::paint (juce::Graphics&) {}
+
+void Frame::resized() {}

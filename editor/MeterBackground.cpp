@@ -1,0 +1,7 @@
+#include "editor/MeterBackground.h"
+
+MeterBackground::MeterBackground() = default;
+
+void MeterBackground::paint (juce::Graphics&) {}
+
+void MeterBackground::resized() {}

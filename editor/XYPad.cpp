@@ -1,0 +1,5 @@
+#include "editor/XYPad.h"
+
+XYPad::XYPad (const std::vector<BandParameters>& b)
+    : bands (b)
+{}
