@@ -1,0 +1,394 @@
+// The preset browser: listing and naming the bundle's presets, the step buttons, the PRESETS menu
+// with its result handler and its 500 ms close grace, and editors that close under an open menu.
+// Needs a display: the suite runs under xvfb-run.
+
+#include "editor/PluginEditor.h"
+#include "engine/PluginBundle.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <iostream>
+#include <sstream>
+
+namespace
+{
+using Editor = MorvikAudioProcessorEditor;
+
+// Presets that set only "Compress", each to its own value, so a load shows which file it read.
+void writePreset (const juce::File& file, float compress)
+{
+    juce::ValueTree tree ("Parameters"), param ("PARAM");
+    param.setProperty ("id", "Compress", nullptr);
+    param.setProperty ("value", compress, nullptr);
+    tree.appendChild (param, nullptr);
+    juce::FileOutputStream stream (file);
+    stream.truncate();
+    tree.writeToStream (stream);
+}
+
+juce::StringArray namesOf (const juce::Array<juce::File>& files)
+{
+    juce::StringArray names;
+    for (auto& file : files)
+        names.add (file.getFileName());
+    return names;
+}
+
+// Without a window manager, Xvfb refuses some window properties that JUCE sets on the menu's
+// window; Xlib's default handler would end the program over them. Plug-in hosts install a handler
+// of their own; this one ignores the errors. Xlib is reached through the copy JUCE loaded.
+void ignoreXErrors()
+{
+    using Handler = int (*) (void*, void*);
+    static const bool installed = [] {
+        if (auto* xlib = dlopen ("libX11.so.6", RTLD_NOW))
+            if (auto* setHandler = (Handler (*) (Handler)) dlsym (xlib, "XSetErrorHandler"))
+                return setHandler ([] (void*, void*) { return 0; }), true;
+        return false;
+    }();
+    ASSERT_TRUE (installed);
+}
+
+// Delivers pending messages (posted clicks, menu results, delayed calls) for the given time.
+void pump (int milliseconds = 30) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
+
+// A click as the mouse gives it: posted, then toggling the button (PRESETS) before its handler.
+void click (juce::Button& button)
+{
+    button.triggerClick();
+    pump();
+}
+
+std::string capturingOutput (const std::function<void()>& action)
+{
+    std::ostringstream captured;
+    auto* previous = std::cout.rdbuf (captured.rdbuf());
+    action();
+    std::cout.rdbuf (previous);
+    return captured.str();
+}
+
+class PresetBrowserTest : public ::testing::Test
+{
+protected:
+    // In this test program the bundle locator names the program's own folder, so its presets
+    // folder is made here, as a plug-in bundle would hold it.
+    void SetUp() override
+    {
+        ignoreXErrors();
+        contents.deleteRecursively();
+        ASSERT_TRUE (folder.createDirectory());
+        ASSERT_EQ (folder.getParentDirectory().getParentDirectory(), contents);
+    }
+
+    void TearDown() override
+    {
+        editor.reset();
+        pump (10);
+        contents.deleteRecursively();
+    }
+
+    juce::File preset (const juce::String& name, float compress)
+    {
+        writePreset (folder.getChildFile (name), compress);
+        return folder.getChildFile (name);
+    }
+
+    // A new editor, as when the host opens the window again.
+    Editor& open()
+    {
+        editor.reset();
+        editor.reset (dynamic_cast<Editor*> (processor.createEditorIfNeeded()));
+        return *editor;
+    }
+
+    float compress() { return test::getParameter (processor, "Compress"); }
+
+    // One modal menu window: the open PRESETS menu.
+    static juce::Component* openMenu() { return juce::Component::getCurrentlyModalComponent(); }
+
+    // Picks an item of the open menu as a mouse-up on it would, and lets the result arrive.
+    void choose (int itemId)
+    {
+        ASSERT_NE (openMenu(), nullptr);
+        openMenu()->exitModalState (itemId);
+        pump();
+    }
+
+    juce::ScopedJuceInitialiser_GUI gui;
+    MorvikAudioProcessor processor;
+    juce::File folder = PluginBundle::currentPresetFolder (processor);
+    juce::File contents = PluginBundle::currentBundleFolder (processor).getChildFile ("Contents");
+    std::unique_ptr<Editor> editor;
+};
+
+//==============================================================================
+TEST_F (PresetBrowserTest, ListsMatchingEntriesOfOneFolderInCaseBlindOrder)
+{
+    EXPECT_TRUE (Editor::listPresetFolder (folder.getChildFile ("absent")).isEmpty());
+    EXPECT_TRUE (Editor::listPresetFolder ({}).isEmpty());
+    EXPECT_TRUE (Editor::listPresetFolder (folder).isEmpty());
+
+    preset ("1_Dark.mrv", 1);
+    preset ("1_bright.mrv", 2);
+    preset ("0_Solo.mrv", 3);
+    preset ("7_Lead.mrv", 4);
+    preset (".0_Hidden.mrv", 5);
+    preset ("2_Notes.txt", 6);
+    folder.getChildFile ("3_Folder.mrv").createDirectory();
+    folder.getChildFile (".4_HiddenFolder.mrv").createDirectory();
+    folder.getChildFile ("sub").createDirectory();
+    writePreset (folder.getChildFile ("sub/0_Deep.mrv"), 7);
+    const auto elsewhere = contents.getChildFile ("5_Target.preset");
+    writePreset (elsewhere, 8);
+    ASSERT_TRUE (elsewhere.createSymbolicLink (folder.getChildFile ("5_Link.mrv"), true));
+
+    const auto files = Editor::listPresetFolder (folder);
+    EXPECT_EQ (namesOf (files).joinIntoString ("|"),
+               "0_Solo.mrv|1_bright.mrv|1_Dark.mrv|3_Folder.mrv|5_Link.mrv|7_Lead.mrv");
+    EXPECT_EQ (files[0], folder.getChildFile ("0_Solo.mrv"));
+
+    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("0_Gentle Glue.mrv")), "Gentle Glue");
+    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("2_.mrv")), "");
+    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("2.mrv")), "");
+    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("4-Sub.Bass.mrv")), "Sub.Bass");
+}
+
+TEST_F (PresetBrowserTest, StepButtonsWrapAndShareTheIndex)
+{
+    auto& e = open();
+    const float initial = compress();
+
+    // No presets: nothing loads, nothing is said, the caption stays.
+    contents.deleteRecursively();
+    EXPECT_EQ (capturingOutput ([&] {
+                   click (e.nextPresetButton);
+                   click (e.previousPresetButton);
+               }),
+               "");
+    EXPECT_EQ (e.currentPresetIndex, 0);
+    EXPECT_EQ (e.presetButton.getButtonText(), "PRESETS");
+    EXPECT_EQ (compress(), initial);
+
+    // One preset: both buttons load it every time.
+    folder.createDirectory();
+    preset ("3_Only.mrv", 11);
+    for (auto* button : { &e.nextPresetButton, &e.previousPresetButton, &e.nextPresetButton })
+    {
+        test::setParameter (processor, "Compress", 0);
+        click (*button);
+        EXPECT_EQ (e.currentPresetIndex, 1);
+        EXPECT_FLOAT_EQ (compress(), 11);
+        EXPECT_EQ (e.presetButton.getButtonText(), "Only");
+    }
+
+    // The list stays until the menu relists it; a new editor starts afresh and "<" goes to the end.
+    preset ("1_Vox.mrv", 12);
+    preset ("7_Lead.mrv", 13);
+    click (e.nextPresetButton);
+    EXPECT_EQ (e.presetButton.getButtonText(), "Only");
+
+    auto& f = open();
+    EXPECT_EQ (f.currentPresetIndex, 0);
+    EXPECT_EQ (f.presetButton.getButtonText(), "PRESETS");
+    const std::pair<juce::Button*, const char*> steps[] = {
+        { &f.previousPresetButton, "Lead" }, { &f.nextPresetButton, "Vox" }, { &f.nextPresetButton, "Only" },
+        { &f.nextPresetButton, "Lead" },     { &f.nextPresetButton, "Vox" }, { &f.previousPresetButton, "Lead" },
+        { &f.previousPresetButton, "Only" },
+    };
+    for (auto& [button, caption] : steps)
+    {
+        click (*button);
+        EXPECT_EQ (f.presetButton.getButtonText(), caption);
+        EXPECT_FLOAT_EQ (compress(), juce::String (caption) == "Vox" ? 12 : juce::String (caption) == "Only" ? 11 : 13);
+    }
+    EXPECT_EQ (f.currentPresetIndex, 2);
+}
+
+TEST_F (PresetBrowserTest, EntriesThatCannotBeLoadedStillMoveIndexAndCaption)
+{
+    preset ("0_Good.mrv", 21);
+    folder.getChildFile ("1_Folder.mrv").createDirectory();
+    folder.getChildFile ("2_Damaged.mrv").replaceWithText ("not a preset");
+    const auto removed = preset ("3_Removed.mrv", 22);
+    preset ("4_Bass.mrv", 23);
+
+    auto& e = open();
+    click (e.nextPresetButton);
+    ASSERT_FLOAT_EQ (compress(), 21);
+    removed.deleteFile();
+    const auto state = processor.apvts.copyState().toXmlString();
+
+    for (const char* caption : { "Folder", "Damaged", "Removed" })
+    {
+        EXPECT_EQ (capturingOutput ([&] { click (e.nextPresetButton); }), "LOAD PRESET ERROR\n");
+        EXPECT_EQ (e.presetButton.getButtonText(), caption);
+        EXPECT_EQ (processor.apvts.copyState().toXmlString(), state);
+    }
+    EXPECT_EQ (e.currentPresetIndex, 4);
+    click (e.nextPresetButton);
+    EXPECT_FLOAT_EQ (compress(), 23);
+}
+
+TEST_F (PresetBrowserTest, MenuShowsCategoriesWithListPositionsAsIds)
+{
+    preset ("#_Odd.mrv", 1);
+    preset ("0_Solo.mrv", 2);
+    preset ("1_bright.mrv", 3);
+    preset ("1_Dark.mrv", 4);
+    preset ("2_.mrv", 5);
+    preset ("7_Lead.mrv", 6);
+    preset ("1_Late.mrv", 7);
+
+    auto& e = open();
+    e.setSize (900, 530);
+    const int children = e.getNumChildComponents();
+    click (e.presetButton);
+    ASSERT_NE (openMenu(), nullptr);
+    EXPECT_TRUE (e.presetButton.getToggleState());
+
+    juce::StringArray top, items;
+    for (juce::PopupMenu::MenuItemIterator it (e.presetMenu); it.next();)
+    {
+        auto& item = it.getItem();
+        top.add (item.isSectionHeader ? "#" + item.text : item.text + (item.isEnabled ? "" : "-"));
+        if (item.subMenu != nullptr)
+            for (juce::PopupMenu::MenuItemIterator sub (*item.subMenu); sub.next();)
+                items.add (item.text + ":" + juce::String (sub.getItem().itemID) + "=" + sub.getItem().text);
+    }
+    EXPECT_EQ (top.joinIntoString ("|"), "#FACTORY|Bus|Vocal|Drum|Guitar-|Bass-|Synth-|#Version: 1.0.1");
+    // Sorted: #_Odd 0_Solo 1_bright 1_Dark 1_Late 2_ 7_Lead; the first and last are not shown.
+    EXPECT_EQ (items.joinIntoString ("|"), "Bus:2=Solo|Vocal:3=bright|Vocal:4=Dark|Vocal:5=Late|Drum:6=");
+
+    // The window: at least as wide as PRESETS, its six category entries 530 x 0.045 = 23.85 -> 23
+    // pixels high. The stand-in it opened on is gone again.
+    auto* window = openMenu();
+    EXPECT_GE (window->getWidth(), e.presetButton.getWidth());
+    ASSERT_EQ (window->getNumChildComponents(), 8);
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ (window->getChildComponent (i)->getHeight(), 23) << i;
+    EXPECT_EQ (e.getNumChildComponents(), children);
+
+    // Choosing id 6 loads the sixth file and names it; ">" continues from there, "<" goes back.
+    choose (6);
+    EXPECT_FALSE (e.presetButton.getToggleState());
+    EXPECT_EQ (e.currentPresetIndex, 6);
+    EXPECT_FLOAT_EQ (compress(), 5);
+    EXPECT_EQ (e.presetButton.getButtonText(), "");
+    click (e.nextPresetButton);
+    EXPECT_EQ (e.presetButton.getButtonText(), "Lead");
+    click (e.nextPresetButton);
+    EXPECT_EQ (e.presetButton.getButtonText(), "Odd");
+}
+
+TEST_F (PresetBrowserTest, ClicksWhileOpenOrJustClosedOnlyClose)
+{
+    preset ("0_A.mrv", 31);
+    preset ("0_B.mrv", 32);
+    auto& e = open();
+    const auto opened = [&] { return openMenu() != nullptr; };
+
+    // Dismissed: nothing loads; the sub-menus empty at once, the top level stays for the grace time.
+    click (e.presetButton);
+    ASSERT_TRUE (opened());
+    EXPECT_EQ (capturingOutput ([&] {
+                   juce::PopupMenu::dismissAllActiveMenus();
+                   pump();
+               }),
+               "");
+    EXPECT_FALSE (opened());
+    EXPECT_FALSE (e.presetButton.getToggleState());
+    EXPECT_EQ (e.currentPresetIndex, 0);
+    EXPECT_EQ (e.presetButton.getButtonText(), "PRESETS");
+    EXPECT_EQ (e.categoryMenus[0].getNumItems(), 0);
+    EXPECT_GT (e.presetMenu.getNumItems(), 0);
+
+    // Within the grace time a click only closes; the next one opens.
+    click (e.presetButton);
+    EXPECT_FALSE (opened());
+    EXPECT_FALSE (e.presetButton.getToggleState());
+    EXPECT_EQ (e.presetMenu.getNumItems(), 0);
+    click (e.presetButton);
+    ASSERT_TRUE (opened());
+
+    // A click on PRESETS while the menu is open: its mouse-down closes the menu, the click then
+    // finds the menu filled and only closes, whether the menu's result comes before the click
+    // (first round) or after it (second round, the click delivered at once).
+    for (bool resultFirst : { true, false })
+    {
+        juce::PopupMenu::dismissAllActiveMenus();
+        if (resultFirst)
+        {
+            click (e.presetButton);
+        }
+        else
+        {
+            e.presetButton.setToggleState (! e.presetButton.getToggleState(), juce::dontSendNotification);
+            e.presetButton.onClick();
+            pump();
+        }
+        EXPECT_FALSE (opened());
+        EXPECT_FALSE (e.presetButton.getToggleState());
+        EXPECT_EQ (e.currentPresetIndex, 0);
+        pump (600);
+        click (e.presetButton);
+        ASSERT_TRUE (opened());
+    }
+
+    // A choice, then the grace time runs out: the menu is empty and the next click opens it.
+    choose (2);
+    EXPECT_FLOAT_EQ (compress(), 32);
+    pump (600);
+    EXPECT_EQ (e.presetMenu.getNumItems(), 0);
+    click (e.presetButton);
+    EXPECT_TRUE (opened());
+    EXPECT_TRUE (e.presetButton.getToggleState());
+}
+
+TEST_F (PresetBrowserTest, ResultsAndDelayedClearsAfterTheEditorClosedDoNothing)
+{
+    preset ("0_A.mrv", 41);
+    const float initial = compress();
+
+    // Closed with the menu open.
+    click (open().presetButton);
+    ASSERT_NE (openMenu(), nullptr);
+    editor.reset();
+    pump();
+    EXPECT_EQ (openMenu(), nullptr);
+
+    // A result that arrives late, straight into the handler.
+    {
+        auto& e = open();
+        juce::Component::SafePointer<Editor> gone (&e);
+        editor.reset();
+        Editor::presetMenuClosed (gone, { folder.getChildFile ("0_A.mrv") }, 1);
+    }
+    EXPECT_EQ (compress(), initial);
+
+    // Closed between the choice and the delayed clear.
+    click (open().presetButton);
+    choose (1);
+    EXPECT_FLOAT_EQ (compress(), 41);
+    editor.reset();
+    pump (600);
+}
+
+// The build's factory presets in a bundle: ">" loads the first and names it, "<" wraps to the last.
+TEST_F (PresetBrowserTest, FactoryPresetsStepInNameOrder)
+{
+    const juce::File built (MORVIK_PRESET_BUILD_DIR);
+    ASSERT_TRUE (built.copyDirectoryTo (folder));
+    auto& e = open();
+
+    click (e.nextPresetButton);
+    EXPECT_EQ (e.presetButton.getButtonText(), "Gentle Glue");
+    EXPECT_FLOAT_EQ (compress(), 16.0f);
+    click (e.previousPresetButton);
+    EXPECT_EQ (e.presetButton.getButtonText(), "Pump");
+    EXPECT_EQ (e.currentPresetIndex, e.presetFiles.size());
+    EXPECT_EQ (e.presetFiles.size(), built.getNumberOfChildFiles (juce::File::findFiles, "*.mrv"));
+}
+} // namespace
