@@ -61,6 +61,18 @@ void click (juce::Button& button)
     pump();
 }
 
+// Clicks "<" and ">" as the keys say; the PRESETS captions after each click.
+juce::String steps (Editor& e, const char* keys)
+{
+    juce::StringArray captions;
+    for (auto* key = keys; *key != 0; ++key)
+    {
+        click (*key == '<' ? e.previousPresetButton : e.nextPresetButton);
+        captions.add (e.presetButton.getButtonText());
+    }
+    return captions.joinIntoString ("|");
+}
+
 std::string capturingOutput (const std::function<void()>& action)
 {
     std::ostringstream captured;
@@ -92,6 +104,7 @@ protected:
 
     juce::File preset (const juce::String& name, float compress)
     {
+        folder.createDirectory();
         writePreset (folder.getChildFile (name), compress);
         return folder.getChildFile (name);
     }
@@ -163,48 +176,35 @@ TEST_F (PresetBrowserTest, StepButtonsWrapAndShareTheIndex)
 
     // No presets: nothing loads, nothing is said, the caption stays.
     contents.deleteRecursively();
-    EXPECT_EQ (capturingOutput ([&] {
-                   click (e.nextPresetButton);
-                   click (e.previousPresetButton);
-               }),
-               "");
+    EXPECT_EQ (capturingOutput ([&] { EXPECT_EQ (steps (e, "><"), "PRESETS|PRESETS"); }), "");
     EXPECT_EQ (e.currentPresetIndex, 0);
-    EXPECT_EQ (e.presetButton.getButtonText(), "PRESETS");
     EXPECT_EQ (compress(), initial);
 
-    // One preset: both buttons load it every time.
-    folder.createDirectory();
+    // One preset: every step loads it again.
     preset ("3_Only.mrv", 11);
-    for (auto* button : { &e.nextPresetButton, &e.previousPresetButton, &e.nextPresetButton })
-    {
-        test::setParameter (processor, "Compress", 0);
-        click (*button);
-        EXPECT_EQ (e.currentPresetIndex, 1);
-        EXPECT_FLOAT_EQ (compress(), 11);
-        EXPECT_EQ (e.presetButton.getButtonText(), "Only");
-    }
+    test::setParameter (processor, "Compress", 0);
+    EXPECT_EQ (steps (e, ">"), "Only");
+    test::setParameter (processor, "Compress", 0);
+    EXPECT_EQ (steps (e, "<"), "Only");
+    EXPECT_FLOAT_EQ (compress(), 11);
+    EXPECT_EQ (e.currentPresetIndex, 1);
 
-    // The list stays until the menu relists it; a new editor starts afresh and "<" goes to the end.
+    // The steps list only while they have no list; a new editor starts afresh, "<" from the end.
     preset ("1_Vox.mrv", 12);
     preset ("7_Lead.mrv", 13);
-    click (e.nextPresetButton);
-    EXPECT_EQ (e.presetButton.getButtonText(), "Only");
+    EXPECT_EQ (steps (e, ">"), "Only");
+    EXPECT_EQ (steps (open(), "<>>>><<"), "Lead|Vox|Only|Lead|Vox|Lead|Only");
+    EXPECT_EQ (editor->currentPresetIndex, 2);
+    EXPECT_FLOAT_EQ (compress(), 11);
 
-    auto& f = open();
-    EXPECT_EQ (f.currentPresetIndex, 0);
-    EXPECT_EQ (f.presetButton.getButtonText(), "PRESETS");
-    const std::pair<juce::Button*, const char*> steps[] = {
-        { &f.previousPresetButton, "Lead" }, { &f.nextPresetButton, "Vox" }, { &f.nextPresetButton, "Only" },
-        { &f.nextPresetButton, "Lead" },     { &f.nextPresetButton, "Vox" }, { &f.previousPresetButton, "Lead" },
-        { &f.previousPresetButton, "Only" },
-    };
-    for (auto& [button, caption] : steps)
-    {
-        click (*button);
-        EXPECT_EQ (f.presetButton.getButtonText(), caption);
-        EXPECT_FLOAT_EQ (compress(), juce::String (caption) == "Vox" ? 12 : juce::String (caption) == "Only" ? 11 : 13);
-    }
-    EXPECT_EQ (f.currentPresetIndex, 2);
+    // The menu relists a shorter list while the index stays beyond its end: "<" goes to the last.
+    EXPECT_EQ (steps (*editor, ">"), "Lead");
+    folder.getChildFile ("7_Lead.mrv").deleteFile();
+    folder.getChildFile ("3_Only.mrv").deleteFile();
+    click (editor->presetButton);
+    juce::PopupMenu::dismissAllActiveMenus();
+    pump();
+    EXPECT_EQ (steps (*editor, "<"), "Vox");
 }
 
 TEST_F (PresetBrowserTest, EntriesThatCannotBeLoadedStillMoveIndexAndCaption)
@@ -216,19 +216,15 @@ TEST_F (PresetBrowserTest, EntriesThatCannotBeLoadedStillMoveIndexAndCaption)
     preset ("4_Bass.mrv", 23);
 
     auto& e = open();
-    click (e.nextPresetButton);
-    ASSERT_FLOAT_EQ (compress(), 21);
+    EXPECT_EQ (steps (e, ">"), "Good");
     removed.deleteFile();
     const auto state = processor.apvts.copyState().toXmlString();
 
-    for (const char* caption : { "Folder", "Damaged", "Removed" })
-    {
-        EXPECT_EQ (capturingOutput ([&] { click (e.nextPresetButton); }), "LOAD PRESET ERROR\n");
-        EXPECT_EQ (e.presetButton.getButtonText(), caption);
-        EXPECT_EQ (processor.apvts.copyState().toXmlString(), state);
-    }
+    EXPECT_EQ (capturingOutput ([&] { EXPECT_EQ (steps (e, ">>>"), "Folder|Damaged|Removed"); }),
+               "LOAD PRESET ERROR\nLOAD PRESET ERROR\nLOAD PRESET ERROR\n");
+    EXPECT_EQ (processor.apvts.copyState().toXmlString(), state);
     EXPECT_EQ (e.currentPresetIndex, 4);
-    click (e.nextPresetButton);
+    EXPECT_EQ (steps (e, ">"), "Bass");
     EXPECT_FLOAT_EQ (compress(), 23);
 }
 
@@ -277,10 +273,7 @@ TEST_F (PresetBrowserTest, MenuShowsCategoriesWithListPositionsAsIds)
     EXPECT_EQ (e.currentPresetIndex, 6);
     EXPECT_FLOAT_EQ (compress(), 5);
     EXPECT_EQ (e.presetButton.getButtonText(), "");
-    click (e.nextPresetButton);
-    EXPECT_EQ (e.presetButton.getButtonText(), "Lead");
-    click (e.nextPresetButton);
-    EXPECT_EQ (e.presetButton.getButtonText(), "Odd");
+    EXPECT_EQ (steps (e, ">><"), "Lead|Odd|Lead");
 }
 
 TEST_F (PresetBrowserTest, ClicksWhileOpenOrJustClosedOnlyClose)
@@ -383,11 +376,9 @@ TEST_F (PresetBrowserTest, FactoryPresetsStepInNameOrder)
     ASSERT_TRUE (built.copyDirectoryTo (folder));
     auto& e = open();
 
-    click (e.nextPresetButton);
-    EXPECT_EQ (e.presetButton.getButtonText(), "Gentle Glue");
+    EXPECT_EQ (steps (e, ">"), "Gentle Glue");
     EXPECT_FLOAT_EQ (compress(), 16.0f);
-    click (e.previousPresetButton);
-    EXPECT_EQ (e.presetButton.getButtonText(), "Pump");
+    EXPECT_EQ (steps (e, "<"), "Pump");
     EXPECT_EQ (e.currentPresetIndex, e.presetFiles.size());
     EXPECT_EQ (e.presetFiles.size(), built.getNumberOfChildFiles (juce::File::findFiles, "*.mrv"));
 }
