@@ -107,8 +107,13 @@ protected:
 
     void TearDown() override
     {
+        // A menu that closed less than 500 ms ago still has its delayed clear to come: let it
+        // run, so that no pending call outlives the message loop.
+        const bool clearPending = editor != nullptr && editor->presetMenu.getNumItems() > 0;
         editor.reset();
         pump();
+        if (clearPending)
+            waitPastGrace();
         contents.deleteRecursively();
     }
 
