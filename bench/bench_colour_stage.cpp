@@ -65,7 +65,8 @@ void BM_ConsoleConvolution (benchmark::State& state)
     juce::AudioFormatManager formats;
     formats.registerBasicFormats();
     console.prepare (benchSpec());
-    console.loadImpulseResponse (formats, BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size);
+    console.loadImpulseResponse (formats, BinaryData::console_impulse_wav,
+                                 (size_t) BinaryData::console_impulse_wavSize);
 
     // Measure the installed console response, after the convolution's crossfade to it.
     juce::AudioBuffer<float> silence (numChannels, blockSize);
@@ -134,8 +135,8 @@ void BM_ColourStage (benchmark::State& state)
     formats.registerBasicFormats();
     both.grain.prepare (benchSpec());
     both.console.prepare (benchSpec());
-    both.console.loadImpulseResponse (formats, BinaryData::temp_binary_data_5,
-                                      (size_t) BinaryData::temp_binary_data_5Size);
+    both.console.loadImpulseResponse (formats, BinaryData::console_impulse_wav,
+                                      (size_t) BinaryData::console_impulse_wavSize);
 
     juce::AudioBuffer<float> silence (numChannels, blockSize);
     juce::dsp::AudioBlock<float> silentBlock (silence);

@@ -42,16 +42,54 @@ inline const juce::Colour maskTextBox { 0x66121213 };
 
 //==============================================================================
 // The editor's look-and-feel. Constructing it also makes it the process-wide default, so popup menus
-// and anything else without a look of its own use it too.
+// and anything else without a look of its own use it too. Buttons, knobs and the linear slider are
+// drawn from bitmaps (shared through juce::ImageCache, so a reopened editor decodes nothing);
+// menus, combo boxes and labels use the embedded typeface.
 class Look : public juce::LookAndFeel_V4
 {
 public:
     Look();
     ~Look() override;
 
+    void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour& backgroundColour,
+                               bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown) override;
+    void drawButtonText (juce::Graphics&, juce::TextButton&, bool shouldDrawButtonAsHighlighted,
+                         bool shouldDrawButtonAsDown) override;
+    void drawPopupMenuBackground (juce::Graphics&, int width, int height) override;
+    void drawPopupMenuItem (juce::Graphics&, const juce::Rectangle<int>& area, bool isSeparator, bool isActive,
+                            bool isHighlighted, bool isTicked, bool hasSubMenu, const juce::String& text,
+                            const juce::String& shortcutKeyText, const juce::Drawable* icon,
+                            const juce::Colour* textColour) override;
+    void drawPopupMenuSectionHeader (juce::Graphics&, const juce::Rectangle<int>& area,
+                                     const juce::String& sectionName) override;
+    void drawComboBox (juce::Graphics&, int width, int height, bool isButtonDown, int buttonX, int buttonY, int buttonW,
+                       int buttonH, juce::ComboBox&) override;
+    juce::Font getLabelFont (juce::Label&) override;
+    void drawLinearSlider (juce::Graphics&, int x, int y, int width, int height, float sliderPos, float minSliderPos,
+                           float maxSliderPos, juce::Slider::SliderStyle, juce::Slider&) override;
+    void drawRotarySlider (juce::Graphics&, int x, int y, int width, int height, float sliderPosProportional,
+                           float rotaryStartAngle, float rotaryEndAngle, juce::Slider&) override;
+    juce::Label* createSliderTextBox (juce::Slider&) override;
+    void drawImageButton (juce::Graphics&, juce::Image*, int imageX, int imageY, int imageW, int imageH,
+                          const juce::Colour& overlayColour, float imageOpacity, juce::ImageButton&) override;
+
+    // A typeface from TrueType data, or null when the data holds no usable face (the caller then
+    // keeps the framework's default face).
+    static juce::Typeface::Ptr createTypeface (const void* data, size_t size);
+
+    juce::Image sliderThumb; // the linear slider's thumb
+    juce::Image knob; // the rotary slider's body
+    juce::Image knobHover; // rings drawn over a hovered knob
+    juce::Image pillOff, pillOn; // buttons of about 2:1
+    juce::Image squareOff, squareOn; // square buttons
+    juce::Image wideOff, wideOn; // every other width, drawn in three slices
+
     // The label font height; the editor's layout sets it from the window width.
     float labelFontHeight = 16.0f;
 
 private:
+    void drawButtonSkin (juce::Graphics&, const juce::Button&, bool threeSlice) const;
+    static void drawHoverOverlay (juce::Graphics&, const juce::Component&);
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Look)
 };

@@ -132,9 +132,11 @@ public:
 
     std::unique_ptr<ButtonAttachment> powerAttachment;
 
-private:
+    // The (frequency, gain) parameters of bands 1 to 3 for the XY pad, under the identifiers of the
+    // format the processor was built for.
     static std::vector<XYPad::BandParameters> bandHandleParameters (MorvikAudioProcessor& p,
                                                                     juce::AudioProcessorValueTreeState& vts);
 
+private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvikAudioProcessorEditor)
 };

@@ -23,7 +23,7 @@ EmbeddedResource consoleImpulse (int index)
     {
         case 3:
         default:
-            return { BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size };
+            return { BinaryData::console_impulse_wav, (size_t) BinaryData::console_impulse_wavSize };
     }
 }
 } // namespace

@@ -17,10 +17,15 @@ packages=(
     libasound2-dev libfreetype-dev libfontconfig1-dev
     libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
     libflac-dev libvorbis-dev libogg-dev libpng-dev libjpeg-dev zlib1g-dev
+    # the editor's typeface, embedded by the build (Manrope, SIL Open Font License 1.1)
+    fonts-manrope
     # tests and benchmarks
     libgtest-dev libbenchmark-dev xvfb xauth
     # the real host the tests and the demo render through, and the demo's plot
     ardour gnuplot-nox
+    # the editor in real hosts: jalv against a dummy JACK server, pictures from the X server and
+    # pointer input under Xvfb
+    jalv jackd2 imagemagick xdotool
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -150,8 +150,8 @@ void fillNoise (juce::AudioBuffer<float>& buffer, unsigned seed)
 
 void loadEmbedded (ConsoleConvolution& console)
 {
-    console.loadImpulseResponse (formats(), BinaryData::temp_binary_data_5,
-                                 (size_t) BinaryData::temp_binary_data_5Size);
+    console.loadImpulseResponse (formats(), BinaryData::console_impulse_wav,
+                                 (size_t) BinaryData::console_impulse_wavSize);
 }
 
 // Processes noise and checks that it came out unchanged but for the +17 dB lift.
@@ -278,7 +278,7 @@ TEST (EmbeddedImpulse, DecodesAsMonoTwentyFourBitAt88200)
 {
     std::unique_ptr<juce::AudioFormatReader> reader (
         formats().createReaderFor (std::make_unique<juce::MemoryInputStream> (
-            BinaryData::temp_binary_data_5, (size_t) BinaryData::temp_binary_data_5Size, false)));
+            BinaryData::console_impulse_wav, (size_t) BinaryData::console_impulse_wavSize, false)));
     ASSERT_NE (reader, nullptr);
     EXPECT_EQ (reader->getFormatName(), "WAV file");
     EXPECT_EQ (reader->numChannels, 1u);
@@ -543,9 +543,9 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
         juce::AudioFormatManager noFormats;
         console.loadImpulseResponse (formats(), garbage.data(), garbage.size());
         console.loadImpulseResponse (formats(), nullptr, 100);
-        console.loadImpulseResponse (formats(), BinaryData::temp_binary_data_5, 0);
-        console.loadImpulseResponse (noFormats, BinaryData::temp_binary_data_5,
-                                     (size_t) BinaryData::temp_binary_data_5Size);
+        console.loadImpulseResponse (formats(), BinaryData::console_impulse_wav, 0);
+        console.loadImpulseResponse (noFormats, BinaryData::console_impulse_wav,
+                                     (size_t) BinaryData::console_impulse_wavSize);
         console.loadImpulseResponse (formats(), silentWav.getData(), silentWav.getSize());
         EXPECT_FALSE (console.impulsePending);
     };

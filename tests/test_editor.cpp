@@ -1,4 +1,5 @@
 #include "editor/PluginEditor.h"
+#include "engine/ParameterIds.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,10 +28,17 @@ TEST_F (EditorTest, OpensTheAnalyserFeedForItsLifetime)
     }
     EXPECT_FALSE (processor.analyserEnabled.load());
 
-    processor.prepareToPlay (44100.7, 256);
-    std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
-    EXPECT_EQ (processor.analyserFifo.getTotalSize(), 44100);
-    EXPECT_EQ (processor.analyserBuffer.getNumSamples(), 44100);
+    // A fractional rate is truncated; the feed keeps the size it had when the window opened.
+    for (const auto [rate, size] : { std::pair { 44100.7, 44100 }, std::pair { 96000.0, 96000 } })
+    {
+        processor.prepareToPlay (rate, 256);
+        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+        EXPECT_TRUE (processor.analyserEnabled.load());
+        EXPECT_EQ (processor.analyserFifo.getTotalSize(), size);
+        EXPECT_EQ (processor.analyserBuffer.getNumSamples(), size);
+        processor.prepareToPlay (22050.0, 256);
+        EXPECT_EQ (processor.analyserBuffer.getNumSamples(), size);
+    }
 }
 
 TEST_F (EditorTest, KeepsItsSizeWithinLimitsAndRestoresIt)
@@ -63,28 +71,154 @@ TEST_F (EditorTest, KeepsItsSizeWithinLimitsAndRestoresIt)
     EXPECT_EQ (editor->getHeight(), 795);
 }
 
-TEST_F (EditorTest, AudioKeepsRunningWhileEditorsComeAndGo)
+MorvikAudioProcessorEditor& open (MorvikAudioProcessor& processor, std::unique_ptr<juce::AudioProcessorEditor>& holder)
 {
-    auto processor = test::makePreparedProcessor (48000.0, 128);
-    std::atomic<bool> stop { false };
+    holder.reset (processor.createEditorIfNeeded());
+    return dynamic_cast<MorvikAudioProcessorEditor&> (*holder);
+}
 
-    std::thread audio ([&] {
-        juce::AudioBuffer<float> buffer (2, 128);
-        juce::MidiBuffer midi;
-        while (! stop.load())
-        {
-            test::fillSine (buffer, 48000.0, 440.0, 0.5f);
-            processor->processBlock (buffer, midi);
-        }
-    });
+TEST_F (EditorTest, ChildrenStackInConstructionOrder)
+{
+    MorvikAudioProcessor processor;
+    std::unique_ptr<juce::AudioProcessorEditor> holder;
+    auto& e = open (processor, holder);
 
-    for (int i = 0; i < 20; ++i)
+    const std::vector<juce::Component*> expected {
+        &e.presetButton,  &e.previousPresetButton, &e.nextPresetButton, &e.meter,          &e.sidechainLabel,
+        &e.makeupSlider,  &e.makeupLabel,          &e.characterSlider,  &e.characterLabel, &e.compressSlider,
+        &e.compressLabel, &e.ratioSlider,          &e.ratioLabel,       &e.attackSlider,   &e.attackLabel,
+        &e.releaseSlider, &e.releaseLabel,         &e.mixSlider,        &e.mixLabel,       &e.smoothSlider,
+        &e.smoothLabel,   &e.stereoLinkSlider,     &e.stereoLinkLabel,  &e.qKnob,          &e.powerButton,
+        &e.frame
+    };
+    EXPECT_EQ (e.getChildren(), juce::Array<juce::Component*> (expected.data(), (int) expected.size()));
+    EXPECT_EQ (e.frame.getChildren(),
+               juce::Array<juce::Component*> ({ &e.spectrumAnalyzer, &e.frequencyCurve, &e.xyPad }));
+    EXPECT_TRUE (e.isOpaque());
+    EXPECT_EQ (e.getTimerInterval(), 33);
+    EXPECT_EQ (&e.getLookAndFeel(), &e.look);
+    EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &e.look);
+}
+
+TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
+{
+    MorvikAudioProcessor processor;
+    std::unique_ptr<juce::AudioProcessorEditor> holder;
+    auto& e = open (processor, holder);
+
+    const std::pair<juce::Slider*, const char*> controls[] = {
+        { &e.makeupSlider, ParameterIds::makeup },     { &e.characterSlider, ParameterIds::character },
+        { &e.compressSlider, ParameterIds::compress }, { &e.ratioSlider, ParameterIds::ratio },
+        { &e.attackSlider, ParameterIds::attack },     { &e.releaseSlider, ParameterIds::release },
+        { &e.mixSlider, ParameterIds::mix },           { &e.smoothSlider, ParameterIds::smooth },
+    };
+
+    for (auto [slider, id] : controls)
     {
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor->createEditorIfNeeded());
-        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        const auto range = processor.apvts.getParameter (id)->getNormalisableRange();
+        const float fromHost = range.snapToLegalValue (range.convertFrom0to1 (0.3f));
+        test::setParameter (processor, id, fromHost);
+        EXPECT_NEAR (slider->getValue(), fromHost, 1e-4) << id;
+
+        const float fromUser = range.snapToLegalValue (range.convertFrom0to1 (0.7f));
+        slider->setValue (fromUser, juce::sendNotificationSync);
+        EXPECT_NEAR (test::getParameter (processor, id), fromUser, 1e-4) << id;
+        EXPECT_EQ (slider->getTextBoxPosition(), juce::Slider::TextBoxBelow) << id;
     }
 
-    stop = true;
-    audio.join();
-    EXPECT_FALSE (processor->analyserEnabled.load());
+    // The threshold's value text is hidden over the meter.
+    EXPECT_EQ (e.compressSlider.findColour (juce::Slider::textBoxTextColourId), transparentPelko);
+
+    // The power switch follows "Power" too.
+    test::setParameter (processor, ParameterIds::power, 0.0f);
+    EXPECT_FALSE (e.powerButton.getToggleState());
+    test::setParameter (processor, ParameterIds::power, 1.0f);
+    EXPECT_TRUE (e.powerButton.getToggleState());
+
+    // STEREO LINK shows a fixed 50 % at half opacity and takes no input.
+    EXPECT_EQ (e.stereoLinkSlider.getValue(), 50.0);
+    EXPECT_EQ (e.stereoLinkSlider.getTextFromValue (e.stereoLinkSlider.getValue()), "50 %");
+    EXPECT_FALSE (e.stereoLinkSlider.isEnabled());
+    EXPECT_NEAR (e.stereoLinkSlider.getAlpha(), 0.5f, 0.005f); // stored as a byte
+    EXPECT_EQ (e.stereoLinkSlider.getMaximum(), 100.0);
+}
+
+TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
+{
+    auto processor = test::makePreparedProcessor (48000.0, 512);
+    std::unique_ptr<juce::AudioProcessorEditor> holder;
+    auto& e = open (*processor, holder);
+    e.stopTimer(); // the test ticks by hand
+    auto& needle = e.meter.needle;
+
+    for (int i = 0; i < 80; ++i)
+        needle.historyA[(size_t) i] = (float) -i;
+    processor->gainReductionMeter = -3.5f;
+    processor->inputLevelMeter = 2.0f;
+    e.timerCallback();
+    EXPECT_EQ (needle.historyA[0], -3.5f);
+    EXPECT_EQ (needle.historyA[1], 0.0f);
+    EXPECT_EQ (needle.historyA[79], -78.0f); // the oldest dropped out
+    EXPECT_EQ (needle.historyB[0], 2.0f);
+    processor->gainReductionMeter = -1.0f;
+    e.timerCallback();
+    EXPECT_EQ (needle.historyA[0], -1.0f);
+    EXPECT_EQ (needle.historyA[1], -3.5f);
+    EXPECT_EQ (needle.historyB[1], 2.0f);
+
+    // A click on the power switch: "Power" goes off, the meter is disabled and cleared.
+    e.powerButton.triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 0.0f);
+    EXPECT_FALSE (e.meter.isEnabled());
+    for (auto value : needle.historyA)
+        EXPECT_EQ (value, 0.0f);
+    for (auto value : needle.historyB)
+        EXPECT_EQ (value, 0.0f);
+
+    // Fully powered off, the engine reports -7 dB and no input, which the next tick shows.
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    for (int block = 0; block < 8; ++block)
+    {
+        test::fillSine (buffer, 48000.0, 440.0, 0.5f);
+        processor->processBlock (buffer, midi);
+    }
+    e.timerCallback();
+    EXPECT_EQ (needle.historyA[0], -7.0f);
+    EXPECT_EQ (needle.historyB[0], 0.0f);
+    EXPECT_EQ (needle.historyA[1], 0.0f);
+
+    // Clicking it on again clears again and enables the meter.
+    e.powerButton.triggerClick();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 1.0f);
+    EXPECT_TRUE (e.meter.isEnabled());
+    EXPECT_EQ (needle.historyA[0], 0.0f);
+}
+
+TEST_F (EditorTest, Lv2BuildFindsItsBandParametersUnderTheirLv2Names)
+{
+    // What the LV2 wrapper does before it creates the processor.
+    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+    MorvikAudioProcessor processor;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+
+    std::unique_ptr<juce::AudioProcessorEditor> holder;
+    auto& e = open (processor, holder);
+    const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (processor, processor.apvts);
+    ASSERT_EQ (handles.size(), 3u);
+    for (int band = 1; band <= 3; ++band)
+    {
+        const auto [freq, gain] = handles[(size_t) band - 1];
+        ASSERT_NE (freq, nullptr);
+        ASSERT_NE (gain, nullptr);
+        EXPECT_EQ (freq->getParameterID(), "Band" + juce::String (band) + "Freq");
+        EXPECT_EQ (gain->getParameterID(), "Band" + juce::String (band) + "Gain");
+    }
+    e.makeupSlider.setValue (5.0, juce::sendNotificationSync);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::makeup), 5.0f);
 }

@@ -2,6 +2,7 @@
 // the host tests and the demo need. Run without arguments for the usage.
 
 #include "DemoSignal.h"
+#include "EditorCommand.h"
 #include "HostKit.h"
 
 #include <iostream>
@@ -569,7 +570,7 @@ int main (int argc, char* argv[])
 
     if (args.isEmpty() || args[0] == "--help" || args[0] == "-h")
     {
-        std::cout << usage;
+        std::cout << usage << hostkit::editorUsage;
         return args.isEmpty() ? 2 : 0;
     }
 
@@ -598,6 +599,8 @@ int main (int argc, char* argv[])
     if (! parseOptions (args, 1, options, error))
         return fail (error);
 
+    if (command == "editor")
+        return hostkit::runEditorCommand (options.single, options.sets);
     if (command == "demo-signal" || command == "sine")
         return writeSignal (command, options);
     if (command == "stats")
@@ -611,5 +614,5 @@ int main (int argc, char* argv[])
     if (command == "trim")
         return trim (options);
 
-    return fail ("unknown command " + command + "\n" + usage);
+    return fail ("unknown command " + command + "\n" + usage + hostkit::editorUsage);
 }

@@ -1,0 +1,361 @@
+#include "EditorCommand.h"
+
+#include "DemoSignal.h"
+#include "HostKit.h"
+#include "engine/ParameterIds.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+namespace hostkit
+{
+const char* editorUsage = R"(  morvik_host editor --format vst3|lv2 --plugin <bundle> [options]
+      opens the plug-in's editor in a window while audio flows through the plug-in on a thread of
+      its own; prints "window <X window id>" once the editor is on screen, and on exit one line
+      "param <id> <normalised value> <text>" per parameter and "gesture <id> <begins> <ends>" per
+      parameter: the change gestures the plug-in reported while its editor was open
+      --size WxH            asks the editor for this size once it is on screen
+      --seconds S           how long the window stays open (default 2)
+      --png out.png         a picture of the window taken from the X server (imagemagick's import)
+      --rate R, --block N   sample rate and block size (default 48000, 512)
+      --signal demo|sine|noise|file.wav   what flows through the plug-in, looped (default demo)
+      --set Id=value        set a parameter before the editor opens (repeatable)
+)";
+
+namespace
+{
+int fail (const juce::String& message)
+{
+    std::cerr << "morvik_host editor: " << message << std::endl;
+    return 1;
+}
+
+// Without a window manager (as under Xvfb) windows raise harmless X errors, whose default handler
+// ends the process. The framework loads Xlib at run time; take the same library.
+void tolerateXErrors()
+{
+    using Handler = int (*) (void*, void*);
+    using SetHandler = Handler (*) (Handler);
+
+    if (auto* xlib = dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL))
+        if (auto setHandler = reinterpret_cast<SetHandler> (dlsym (xlib, "XSetErrorHandler")))
+            setHandler ([] (void*, void*) { return 0; });
+}
+
+// The identifier the plug-in declares for a hosted parameter. LV2 reports it inside a URI; the
+// VST3 host only sees a number derived from it, so Morvik's own identifiers are tried.
+juce::String declaredId (const juce::AudioProcessorParameter& parameter)
+{
+    juce::StringArray candidates (ParameterIds::globals, (int) std::size (ParameterIds::globals));
+
+    for (int band = 1; band <= 3; ++band)
+        for (const auto* suffix : ParameterIds::bandSuffixes)
+            candidates.add (ParameterIds::band (band, suffix, false));
+
+    const auto hostId = hostParameterId (parameter);
+
+    for (const auto& id : candidates)
+        if (hostId == id || hostId.endsWith (":" + id) || hostId.endsWith ("#" + id) || hostId.endsWith (":Band" + id)
+            || hostId.endsWith ("#Band" + id))
+            return hostId.endsWith ("Band" + id) ? "Band" + id : id;
+
+    for (const auto& id : candidates)
+        if (matchesId (parameter, id))
+            return id;
+
+    return hostId;
+}
+
+// Counts the gestures the plug-in reports per parameter; they may arrive on any thread.
+class GestureCounter : public juce::AudioProcessorListener
+{
+public:
+    explicit GestureCounter (int numParameters)
+        : begins (new std::atomic<int>[(size_t) numParameters]),
+          ends (new std::atomic<int>[(size_t) numParameters]),
+          size (numParameters)
+    {
+        for (int i = 0; i < size; ++i)
+            begins[(size_t) i] = ends[(size_t) i] = 0;
+    }
+
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override
+    {
+        if (juce::isPositiveAndBelow (index, size))
+            ++begins[(size_t) index];
+    }
+
+    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override
+    {
+        if (juce::isPositiveAndBelow (index, size))
+            ++ends[(size_t) index];
+    }
+
+    std::unique_ptr<std::atomic<int>[]> begins, ends;
+    const int size;
+};
+
+// A top-level window that holds the editor and follows its size both ways: the editor may resize
+// itself, and a resize of the X window (xdotool windowsize) is passed on to the editor.
+class EditorWindow : public juce::Component
+{
+public:
+    explicit EditorWindow (juce::AudioProcessorEditor& e)
+        : editor (e)
+    {
+        setOpaque (true);
+        addAndMakeVisible (editor);
+        setSize (editor.getWidth(), editor.getHeight());
+    }
+
+    void paint (juce::Graphics& g) override { g.fillAll (juce::Colours::black); }
+
+    void resized() override
+    {
+        if (editor.getBounds() != getLocalBounds())
+            editor.setBounds (getLocalBounds());
+    }
+
+    void childBoundsChanged (juce::Component* child) override
+    {
+        if (child == &editor && editor.getBounds() != getLocalBounds())
+            setBounds (getX(), getY(), editor.getWidth(), editor.getHeight());
+    }
+
+private:
+    juce::AudioProcessorEditor& editor;
+};
+
+// Keeps audio flowing through the plug-in in real time, block by block, as a host's audio thread
+// would, with the plug-in's callback lock held around each block.
+class AudioFeeder
+{
+public:
+    AudioFeeder (juce::AudioPluginInstance& p, juce::AudioBuffer<float> s, double r, int b)
+        : plugin (p),
+          signal (std::move (s)),
+          rate (r),
+          blockSize (b),
+          thread ([this] { run(); })
+    {}
+
+    ~AudioFeeder()
+    {
+        stop = true;
+        thread.join();
+    }
+
+    std::atomic<int> blocks { 0 };
+
+private:
+    void run()
+    {
+        const int channels = juce::jmax (2, plugin.getTotalNumInputChannels(), plugin.getTotalNumOutputChannels());
+        juce::AudioBuffer<float> block (channels, blockSize);
+        juce::MidiBuffer midi;
+        const auto period = std::chrono::duration<double> (blockSize / rate);
+        auto next = std::chrono::steady_clock::now();
+        int position = 0;
+
+        while (! stop.load())
+        {
+            block.clear();
+
+            for (int i = 0; i < blockSize; ++i, position = (position + 1) % signal.getNumSamples())
+                for (int c = 0; c < juce::jmin (2, plugin.getMainBusNumInputChannels()); ++c)
+                    block.setSample (c, i, signal.getSample (c % signal.getNumChannels(), position));
+
+            {
+                const juce::ScopedLock lock (plugin.getCallbackLock());
+                plugin.processBlock (block, midi);
+            }
+
+            ++blocks;
+            midi.clear();
+            next += std::chrono::duration_cast<std::chrono::steady_clock::duration> (period);
+            std::this_thread::sleep_until (next);
+        }
+    }
+
+    juce::AudioPluginInstance& plugin;
+    juce::AudioBuffer<float> signal;
+    const double rate;
+    const int blockSize;
+    std::atomic<bool> stop { false };
+    std::thread thread;
+};
+
+bool makeSignal (const juce::String& kind, double rate, juce::AudioBuffer<float>& signal, juce::String& error)
+{
+    if (kind == "demo")
+        signal = makeDemoSignal (rate);
+    else if (kind == "sine")
+        signal = makeSine (rate, 2.0, 1000.0, 0.5, 2);
+    else if (kind == "noise")
+    {
+        signal.setSize (2, (int) rate);
+        juce::Random random (11);
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < signal.getNumSamples(); ++i)
+                signal.setSample (c, i, 0.3f * (2.0f * random.nextFloat() - 1.0f));
+    }
+    else
+    {
+        double fileRate = 0.0;
+
+        if (! readAudioFile (juce::File::getCurrentWorkingDirectory().getChildFile (kind), signal, fileRate, error))
+            return false;
+    }
+
+    if (signal.getNumSamples() == 0)
+        return (error = "the signal is empty", false);
+
+    return true;
+}
+
+void runFor (int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
+
+bool takePicture (unsigned long windowId, const juce::File& png, juce::String& error)
+{
+    juce::ChildProcess import;
+
+    if (! import.start (juce::StringArray { "import", "-window", juce::String (windowId), png.getFullPathName() }))
+        return (error = "cannot run imagemagick's import", false);
+
+    const auto output = import.readAllProcessOutput();
+
+    if (! import.waitForProcessToFinish (20000) || import.getExitCode() != 0 || ! png.existsAsFile())
+        return (error = "import failed: " + output, false);
+
+    return true;
+}
+} // namespace
+
+int runEditorCommand (const juce::StringPairArray& options, const juce::StringArray& sets)
+{
+    Format format;
+
+    if (! parseFormat (options["format"], format) || options["plugin"].isEmpty())
+        return fail (juce::String ("needs --format vst3|lv2 and --plugin <bundle>\n") + editorUsage);
+
+    const double rate = options.getValue ("rate", "48000").getDoubleValue();
+    const int block = juce::jmax (1, options.getValue ("block", "512").getIntValue());
+    const double seconds = options.getValue ("seconds", "2").getDoubleValue();
+    int width = 0, height = 0;
+
+    if (options.containsKey ("size"))
+    {
+        const auto size = options["size"];
+        width = size.upToFirstOccurrenceOf ("x", false, true).getIntValue();
+        height = size.fromFirstOccurrenceOf ("x", false, true).getIntValue();
+
+        if (width <= 0 || height <= 0)
+            return fail ("--size wants WxH, e.g. 900x530");
+    }
+
+    juce::String error;
+    juce::AudioBuffer<float> signal;
+
+    if (rate <= 0.0 || ! makeSignal (options.getValue ("signal", "demo"), rate, signal, error))
+        return fail (error.isEmpty() ? "bad --rate" : error);
+
+    tolerateXErrors();
+
+    if (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay() == nullptr)
+        return fail ("no display: run under Xvfb (xvfb-run)");
+
+    Host host;
+    auto instance = host.load (format, options["plugin"], rate, block, error);
+
+    if (instance == nullptr)
+        return fail (error);
+
+    if (! applyLayout (*instance, BusRequest {}))
+        return fail ("the plug-in refused a stereo layout");
+
+    for (const auto& assignment : sets)
+    {
+        const auto id = assignment.upToFirstOccurrenceOf ("=", false, false).trim();
+        const auto value = assignment.fromFirstOccurrenceOf ("=", false, false).trim();
+
+        if (! assignment.contains ("=") || ! setParameter (*instance, id, value, error))
+            return fail (error.isEmpty() ? "bad --set " + assignment : error);
+    }
+
+    GestureCounter gestures (instance->getParameters().size());
+    instance->addListener (&gestures);
+    instance->setRateAndBufferSizeDetails (rate, block);
+    instance->prepareToPlay (rate, block);
+
+    int exitCode = 0;
+    {
+        AudioFeeder audio (*instance, signal, rate, block);
+        std::unique_ptr<juce::AudioProcessorEditor> editor (instance->createEditorIfNeeded());
+
+        if (editor == nullptr)
+            return fail ("the plug-in has no editor");
+
+        auto window = std::make_unique<EditorWindow> (*editor);
+        window->setTopLeftPosition (0, 0);
+        window->addToDesktop (juce::ComponentPeer::windowAppearsOnTaskbar);
+        window->setVisible (true);
+        window->toFront (false);
+        runFor (400); // the plug-in's view attaches and draws
+
+        if (width > 0)
+        {
+            editor->setSize (width, height);
+            runFor (400);
+        }
+
+        const auto windowId = (unsigned long) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle();
+        std::cout << "window " << windowId << std::endl;
+        std::cerr << "editor " << editor->getWidth() << "x" << editor->getHeight() << std::endl;
+        runFor (juce::jmax (0, (int) (seconds * 1000.0)));
+
+        if (options.containsKey ("png"))
+        {
+            const auto png = juce::File::getCurrentWorkingDirectory().getChildFile (options["png"]);
+            png.getParentDirectory().createDirectory();
+            png.deleteFile();
+
+            if (! takePicture (windowId, png, error))
+                exitCode = fail (error);
+        }
+
+        window.reset();
+        editor.reset();
+        std::cerr << "audio blocks " << audio.blocks.load() << std::endl;
+    }
+
+    instance->releaseResources();
+    instance->removeListener (&gestures);
+
+    const auto parameters = instance->getParameters();
+
+    for (auto* parameter : parameters)
+    {
+        const auto value = parameter->getValue();
+        std::cout << "param " << declaredId (*parameter) << " " << value << " " << parameter->getText (value, 1024)
+                  << "\n";
+    }
+
+    for (int i = 0; i < parameters.size(); ++i)
+        std::cout << "gesture " << declaredId (*parameters[i]) << " " << gestures.begins[(size_t) i].load() << " "
+                  << gestures.ends[(size_t) i].load() << "\n";
+
+    std::cout << std::flush;
+    return exitCode;
+}
+} // namespace hostkit
