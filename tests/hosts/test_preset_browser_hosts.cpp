@@ -55,21 +55,21 @@ std::map<juce::String, float> valuesAfterClicks (Format format, const std::vecto
                                       "--size",
                                       "900x530",
                                       "--seconds",
-                                      "3" };
+                                      "2" };
     EXPECT_TRUE (host.start (command, juce::ChildProcess::wantStdOut));
 
-    // The window id comes on a line of its own once the editor shows.
-    juce::String output, window;
-    char buffer[256];
-    while (window.isEmpty())
+    // The window id comes on a line of its own once the editor shows. Byte by byte: a larger read
+    // would wait for more output than the host gives before it ends.
+    juce::String output, line, window;
+    for (char byte = 0; window.isEmpty() && host.readProcessOutput (&byte, 1) == 1;)
     {
-        const int got = host.readProcessOutput (buffer, sizeof (buffer));
-        if (got <= 0)
-            break;
-        output += juce::String (buffer, (size_t) got);
-        for (auto& line : juce::StringArray::fromLines (output))
-            if (line.startsWith ("window ") && output.contains (line + "\n"))
-                window = line.fromFirstOccurrenceOf (" ", false, false).trim();
+        output += juce::String::charToString (byte);
+        if (byte != '\n')
+            line += juce::String::charToString (byte);
+        else if (line.startsWith ("window "))
+            window = line.fromFirstOccurrenceOf (" ", false, false).trim();
+        else
+            line.clear();
     }
     EXPECT_TRUE (window.isNotEmpty()) << output;
 
