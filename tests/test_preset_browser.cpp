@@ -16,26 +16,6 @@ namespace
 {
 using Editor = MorvikAudioProcessorEditor;
 
-// Presets that set only "Compress", each to its own value, so a load shows which file it read.
-void writePreset (const juce::File& file, float compress)
-{
-    juce::ValueTree tree ("Parameters"), param ("PARAM");
-    param.setProperty ("id", "Compress", nullptr);
-    param.setProperty ("value", compress, nullptr);
-    tree.appendChild (param, nullptr);
-    juce::FileOutputStream stream (file);
-    stream.truncate();
-    tree.writeToStream (stream);
-}
-
-juce::StringArray namesOf (const juce::Array<juce::File>& files)
-{
-    juce::StringArray names;
-    for (auto& file : files)
-        names.add (file.getFileName());
-    return names;
-}
-
 // Without a window manager, Xvfb refuses some window properties that JUCE sets on the menu's
 // window; Xlib's default handler would end the program over them. Plug-in hosts install a handler
 // of their own; this one ignores the errors. Xlib is reached through the copy JUCE loaded.
@@ -117,11 +97,18 @@ protected:
         contents.deleteRecursively();
     }
 
-    juce::File preset (const juce::String& name, float compress)
+    // A preset that sets only "Compress", to its own value, so a load shows which file it read.
+    juce::File preset (const juce::String& path, float compress)
     {
-        folder.createDirectory();
-        writePreset (folder.getChildFile (name), compress);
-        return folder.getChildFile (name);
+        juce::ValueTree tree ("Parameters"), param ("PARAM");
+        param.setProperty ("id", "Compress", nullptr).setProperty ("value", compress, nullptr);
+        tree.appendChild (param, nullptr);
+        const auto file = folder.getChildFile (path);
+        file.getParentDirectory().createDirectory();
+        juce::FileOutputStream stream (file);
+        stream.truncate();
+        tree.writeToStream (stream);
+        return file;
     }
 
     // A new editor, as when the host opens the window again.
@@ -136,6 +123,14 @@ protected:
 
     // One modal menu window: the open PRESETS menu.
     static juce::Component* openMenu() { return juce::Component::getCurrentlyModalComponent(); }
+
+    // The menu open or closed, PRESETS on or off, and "+" while the top-level menu holds its items
+    // (open, or closed less than 500 ms ago).
+    static juce::String menuState (Editor& e)
+    {
+        return juce::String (openMenu() != nullptr ? "open" : "closed")
+               + (e.presetButton.getToggleState() ? " on" : " off") + (e.presetMenu.getNumItems() > 0 ? " +" : "");
+    }
 
     // Picks an item of the open menu as a mouse-up on it would, and lets the result arrive.
     void choose (int itemId)
@@ -159,27 +154,19 @@ TEST_F (PresetBrowserTest, ListsMatchingEntriesOfOneFolderInCaseBlindOrder)
     EXPECT_TRUE (Editor::listPresetFolder ({}).isEmpty());
     EXPECT_TRUE (Editor::listPresetFolder (folder).isEmpty());
 
-    preset ("1_Dark.mrv", 1);
-    preset ("1_bright.mrv", 2);
-    preset ("0_Solo.mrv", 3);
-    preset ("7_Lead.mrv", 4);
-    preset (".0_Hidden.mrv", 5);
-    preset ("2_Notes.txt", 6);
+    for (auto* name : { "1_Dark.mrv", "1_bright.mrv", "0_Solo.mrv", "7_Lead.mrv", ".0_Hidden.mrv", "2_Notes.txt" })
+        preset (name, 1);
+    preset ("sub/0_Deep.mrv", 2);
     folder.getChildFile ("3_Folder.mrv").createDirectory();
     folder.getChildFile (".4_HiddenFolder.mrv").createDirectory();
-    folder.getChildFile ("sub").createDirectory();
-    writePreset (folder.getChildFile ("sub/0_Deep.mrv"), 7);
-    const auto elsewhere = contents.getChildFile ("5_Target.preset");
-    writePreset (elsewhere, 8);
-    ASSERT_TRUE (elsewhere.createSymbolicLink (folder.getChildFile ("5_Link.mrv"), true));
+    ASSERT_TRUE (preset ("../../5_Target", 3).createSymbolicLink (folder.getChildFile ("5_Link.mrv"), true));
 
-    const auto files = Editor::listPresetFolder (folder);
-    EXPECT_EQ (namesOf (files).joinIntoString ("|"),
-               "0_Solo.mrv|1_bright.mrv|1_Dark.mrv|3_Folder.mrv|5_Link.mrv|7_Lead.mrv");
-    EXPECT_EQ (files[0], folder.getChildFile ("0_Solo.mrv"));
+    juce::StringArray names;
+    for (auto& file : Editor::listPresetFolder (folder))
+        names.add (file.getRelativePathFrom (folder));
+    EXPECT_EQ (names.joinIntoString ("|"), "0_Solo.mrv|1_bright.mrv|1_Dark.mrv|3_Folder.mrv|5_Link.mrv|7_Lead.mrv");
 
-    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("0_Gentle Glue.mrv")), "Gentle Glue");
-    EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("2_.mrv")), "");
+    // Names from the third character; the second is never looked at.
     EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("2.mrv")), "");
     EXPECT_EQ (Editor::presetDisplayName (folder.getChildFile ("4-Sub.Bass.mrv")), "Sub.Bass");
 }
@@ -245,20 +232,16 @@ TEST_F (PresetBrowserTest, EntriesThatCannotBeLoadedStillMoveIndexAndCaption)
 
 TEST_F (PresetBrowserTest, MenuShowsCategoriesWithListPositionsAsIds)
 {
-    preset ("#_Odd.mrv", 1);
-    preset ("0_Solo.mrv", 2);
-    preset ("1_bright.mrv", 3);
-    preset ("1_Dark.mrv", 4);
-    preset ("2_.mrv", 5);
-    preset ("7_Lead.mrv", 6);
-    preset ("1_Late.mrv", 7);
+    // In list order: #_Odd 0_Solo 1_bright 1_Dark 1_Late 2_ 7_Lead; the first and last are not shown.
+    int value = 0;
+    for (auto* name : { "#_Odd.mrv", "0_Solo.mrv", "1_bright.mrv", "1_Dark.mrv", "1_Late.mrv", "2_.mrv", "7_Lead.mrv" })
+        preset (name, (float) ++value);
 
     auto& e = open();
     e.setSize (900, 530);
     const int children = e.getNumChildComponents();
     click (e.presetButton);
-    ASSERT_NE (openMenu(), nullptr);
-    EXPECT_TRUE (e.presetButton.getToggleState());
+    ASSERT_EQ (menuState (e), "open on +");
 
     juce::StringArray top, items;
     for (juce::PopupMenu::MenuItemIterator it (e.presetMenu); it.next();)
@@ -270,7 +253,6 @@ TEST_F (PresetBrowserTest, MenuShowsCategoriesWithListPositionsAsIds)
                 items.add (item.text + ":" + juce::String (sub.getItem().itemID) + "=" + sub.getItem().text);
     }
     EXPECT_EQ (top.joinIntoString ("|"), "#FACTORY|Bus|Vocal|Drum|Guitar-|Bass-|Synth-|#Version: 1.0.1");
-    // Sorted: #_Odd 0_Solo 1_bright 1_Dark 1_Late 2_ 7_Lead; the first and last are not shown.
     EXPECT_EQ (items.joinIntoString ("|"), "Bus:2=Solo|Vocal:3=bright|Vocal:4=Dark|Vocal:5=Late|Drum:6=");
 
     // The window: at least as wide as PRESETS, its six category entries 530 x 0.045 = 23.85 -> 23
@@ -284,9 +266,9 @@ TEST_F (PresetBrowserTest, MenuShowsCategoriesWithListPositionsAsIds)
 
     // Choosing id 6 loads the sixth file and names it; ">" continues from there, "<" goes back.
     choose (6);
-    EXPECT_FALSE (e.presetButton.getToggleState());
+    EXPECT_EQ (menuState (e), "closed off +");
     EXPECT_EQ (e.currentPresetIndex, 6);
-    EXPECT_FLOAT_EQ (compress(), 5);
+    EXPECT_FLOAT_EQ (compress(), 6);
     EXPECT_EQ (e.presetButton.getButtonText(), "");
     EXPECT_EQ (steps (e, ">><"), "Lead|Odd|Lead");
 }
@@ -296,63 +278,47 @@ TEST_F (PresetBrowserTest, ClicksWhileOpenOrJustClosedOnlyClose)
     preset ("0_A.mrv", 31);
     preset ("0_B.mrv", 32);
     auto& e = open();
-    const auto opened = [&] { return openMenu() != nullptr; };
-
-    // Dismissed: nothing loads; the sub-menus empty at once, the top level stays for the grace time.
     click (e.presetButton);
-    ASSERT_TRUE (opened());
+    EXPECT_EQ (menuState (e), "open on +");
+
+    // Dismissed (Escape, a click elsewhere): nothing loads; the category menus empty at once, the
+    // top level only after the grace time, and a PRESETS click in that time only closes.
     EXPECT_EQ (capturingOutput ([&] {
                    juce::PopupMenu::dismissAllActiveMenus();
                    pump();
                }),
                "");
-    EXPECT_FALSE (opened());
-    EXPECT_FALSE (e.presetButton.getToggleState());
+    EXPECT_EQ (menuState (e), "closed off +");
+    EXPECT_EQ (e.categoryMenus[0].getNumItems(), 0);
+    click (e.presetButton);
+    EXPECT_EQ (menuState (e), "closed off");
+    click (e.presetButton);
+    EXPECT_EQ (menuState (e), "open on +");
+
+    // A click on PRESETS while the menu is open: its mouse-down closes the menu, then the click
+    // finds the menu filled and only closes, whether the menu's result arrives before the click
+    // (first) or after it (second, the click handled at once).
+    juce::PopupMenu::dismissAllActiveMenus();
+    click (e.presetButton);
+    EXPECT_EQ (menuState (e), "closed off");
+    click (e.presetButton);
+    juce::PopupMenu::dismissAllActiveMenus();
+    e.presetButton.setToggleState (false, juce::dontSendNotification);
+    e.presetButton.onClick();
+    pump();
+    EXPECT_EQ (menuState (e), "closed off");
     EXPECT_EQ (e.currentPresetIndex, 0);
     EXPECT_EQ (e.presetButton.getButtonText(), "PRESETS");
-    EXPECT_EQ (e.categoryMenus[0].getNumItems(), 0);
-    EXPECT_GT (e.presetMenu.getNumItems(), 0);
 
-    // Within the grace time a click only closes; the next one opens.
+    // After a choice the menu empties when the grace time runs out; the next click opens it.
     click (e.presetButton);
-    EXPECT_FALSE (opened());
-    EXPECT_FALSE (e.presetButton.getToggleState());
-    EXPECT_EQ (e.presetMenu.getNumItems(), 0);
-    click (e.presetButton);
-    ASSERT_TRUE (opened());
-
-    // A click on PRESETS while the menu is open: its mouse-down closes the menu, the click then
-    // finds the menu filled and only closes, whether the menu's result comes before the click
-    // (first round) or after it (second round, the click delivered at once).
-    for (bool resultFirst : { true, false })
-    {
-        juce::PopupMenu::dismissAllActiveMenus();
-        if (resultFirst)
-        {
-            click (e.presetButton);
-        }
-        else
-        {
-            e.presetButton.setToggleState (! e.presetButton.getToggleState(), juce::dontSendNotification);
-            e.presetButton.onClick();
-            pump();
-        }
-        EXPECT_FALSE (opened());
-        EXPECT_FALSE (e.presetButton.getToggleState());
-        EXPECT_EQ (e.currentPresetIndex, 0);
-        waitPastGrace();
-        click (e.presetButton);
-        ASSERT_TRUE (opened());
-    }
-
-    // A choice, then the grace time runs out: the menu is empty and the next click opens it.
     choose (2);
-    EXPECT_FLOAT_EQ (compress(), 32);
+    EXPECT_EQ (compress(), 32);
+    EXPECT_EQ (menuState (e), "closed off +");
     waitPastGrace();
-    EXPECT_EQ (e.presetMenu.getNumItems(), 0);
+    EXPECT_EQ (menuState (e), "closed off");
     click (e.presetButton);
-    EXPECT_TRUE (opened());
-    EXPECT_TRUE (e.presetButton.getToggleState());
+    EXPECT_EQ (menuState (e), "open on +");
 }
 
 TEST_F (PresetBrowserTest, ResultsAndDelayedClearsAfterTheEditorClosedDoNothing)
