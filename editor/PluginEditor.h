@@ -138,5 +138,11 @@ public:
                                                                     juce::AudioProcessorValueTreeState& vts);
 
 private:
+    // Draws the window's background (gradients, panels, meter ring, graph border, logo).
+    void paintBackground (juce::Graphics& g);
+
+    // paint copies the background from here; it is redrawn after a resize or a change of artwork.
+    juce::Image backgroundCache, backgroundCacheTexture, backgroundCacheLogo;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MorvikAudioProcessorEditor)
 };

@@ -41,6 +41,7 @@ void MorvikAudioProcessorEditor::resized()
     // before any bounds.
     look.labelFontHeight = (float) W * 0.013f;
 
+    backgroundCache = {};
     windowGradient = juce::ColourGradient (juce::Colour (0xFFC8ABEE), (float) (0.25 * W), (float) (0.06 * H),
                                            juce::Colour (0xFF4A2459), (float) (0.85 * W), (float) (0.99 * H), true);
     panelGradient = juce::ColourGradient (juce::Colour (0xFFA5B4BC), (float) (0.3 * W), (float) (0.15 * H),
@@ -95,6 +96,36 @@ void MorvikAudioProcessorEditor::resized()
 }
 
 void MorvikAudioProcessorEditor::paint (juce::Graphics& g)
+{
+    // The background only changes with the size (and the artwork), while a full repaint at the
+    // largest size would spend most of its time on the two radial gradients and the texture. So it
+    // is drawn once into an image at the display's pixel scale and copied from there.
+    const float scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+    const int width = juce::roundToInt ((float) getWidth() * scale);
+    const int height = juce::roundToInt ((float) getHeight() * scale);
+
+    if (width <= 0 || height <= 0)
+        return;
+
+    if (backgroundCache.getWidth() != width || backgroundCache.getHeight() != height
+        || backgroundCacheTexture != textureImage || backgroundCacheLogo != logoImage)
+    {
+        backgroundCache = juce::Image (juce::Image::RGB, width, height, false, juce::SoftwareImageType());
+        juce::Graphics cacheGraphics (backgroundCache);
+        cacheGraphics.addTransform (
+            juce::AffineTransform::scale ((float) width / (float) getWidth(), (float) height / (float) getHeight()));
+        paintBackground (cacheGraphics);
+        backgroundCacheTexture = textureImage;
+        backgroundCacheLogo = logoImage;
+    }
+
+    if (width == getWidth() && height == getHeight())
+        g.drawImageAt (backgroundCache, 0, 0);
+    else
+        g.drawImage (backgroundCache, getLocalBounds().toFloat());
+}
+
+void MorvikAudioProcessorEditor::paintBackground (juce::Graphics& g)
 {
     const int p = (int) (0.174 * attackSlider.getX()); // panel padding
 

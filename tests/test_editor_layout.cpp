@@ -263,6 +263,18 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
     EXPECT_NEAR (noLogo.getPixelAt (100, 20).getGreen(), expected.getGreen(), 2);
     EXPECT_NEAR (noLogo.getPixelAt (100, 20).getBlue(), expected.getBlue(), 2);
 
+    // On a display with two physical pixels per point the background is drawn at that resolution,
+    // not enlarged: the border's lines keep sharp edges at twice the coordinates.
+    {
+        juce::Image doubled (juce::Image::ARGB, 1800, 1060, true, juce::SoftwareImageType());
+        juce::Graphics g (doubled);
+        g.addTransform (juce::AffineTransform::scale (2.0f));
+        e.paint (g);
+        EXPECT_EQ (doubled.getPixelAt (2 * 265, 850), blackUltraPelko);
+        EXPECT_EQ (doubled.getPixelAt (2 * 269 + 1, 850), blackPelko); // [537, 547) at this scale
+        EXPECT_EQ (doubled.getPixelAt (2 * 270 + 1, 850), greyPelko); // the fill starts at 540
+    }
+
     // At the largest size the logo keeps its aspect: as tall as the 66 px power button, 286 wide, from
     // (4.5 p, 0.09 r) = (81, 14) with p = (int) (0.174 x 104) = 18.
     e.logoImage = solid (1200, 276, juce::Colours::lime);

@@ -2,18 +2,21 @@
 # Makes a listening demo of the built plug-in: synthesizes a short stereo groove, renders it through
 # the plug-in inside Ardour running headless (the same path a user's session takes) with a few
 # settings, and writes the WAV files and a plot of input level, output level and gain change for
-# each setting.
+# each setting. Then it opens the plug-in's editor while the groove plays through it and takes a
+# picture of the window (editor.png, 900 x 530).
 #
 # usage: scripts/demo/run.sh <build dir> <out dir> [lv2|vst3]
 #   <build dir>  a configured and built tree (needs morvik_host and the plug-in bundles)
-#   <out dir>    where the demo goes (created): input.wav, <setting>.wav, <setting>.png, README.txt
+#   <out dir>    where the demo goes (created): input.wav, <setting>.wav, <setting>.png, editor.png,
+#                README.txt
 #   lv2|vst3     which bundle Ardour loads (default: vst3)
-# Needs: ardour7-lua (package ardour) for the renders and gnuplot (gnuplot-nox) for the plots.
+# Needs: ardour7-lua (package ardour) for the renders, gnuplot (gnuplot-nox) for the plots, and for
+# the editor picture an X display or xvfb-run (xvfb) and imagemagick's import.
 # Without Ardour the renders fall back to morvik_host, JUCE's hosting, and the README says so.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
-    sed -n '2,13p' "$0" >&2
+    sed -n '2,17p' "$0" >&2
     exit 2
 fi
 
@@ -137,5 +140,33 @@ done
 
 if [ $plots -eq 0 ]; then
     echo "gnuplot not found: no plots were drawn (install gnuplot-nox)" >&2
+fi
+
+# The editor at its default size, with the groove flowing through a moderate compression so that
+# the meter has something to show. The picture is taken from the X server after four seconds.
+editor_picture() {
+    local run=() home status=0
+    if [ -z "${DISPLAY:-}" ]; then
+        run=(xvfb-run -a -s "-screen 0 1920x1200x24")
+    fi
+    # An empty HOME keeps a copy installed in ~/.lv2 from standing in for this build's bundle.
+    home=$(mktemp -d)
+    HOME=$home "${run[@]}" "$host" editor --format "$format" --plugin "$bundle" --size 900x530 \
+        --seconds 4 --signal "$out/input.wav" --set Compress=30 --set Ratio=4 --png "$out/editor.png" \
+        > "$out/.editor.log" 2>&1 || status=$?
+    rm -rf "$home"
+    return $status
+}
+if { [ -n "${DISPLAY:-}" ] || command -v xvfb-run > /dev/null 2>&1; } && command -v import > /dev/null 2>&1; then
+    if editor_picture; then
+        echo "editor.png      the plug-in's window at 900 x 530 while input.wav plays through it" >> "$out/README.txt"
+        rm -f "$out/.editor.log"
+    else
+        echo "the editor picture failed:" >&2
+        cat "$out/.editor.log" >&2
+        exit 1
+    fi
+else
+    echo "no X display, xvfb-run or imagemagick's import: no editor picture (install xvfb imagemagick)" >&2
 fi
 echo "demo written to $out"
