@@ -30,10 +30,54 @@ juce::Array<juce::File> presetsIn (const juce::File& bundle)
     return files;
 }
 
+// The first line a program writes, read byte by byte: a larger read would wait for more output
+// than the program gives before it ends.
+juce::String readLineFrom (juce::ChildProcess& process, const juce::String& startingWith, juce::String& output)
+{
+    juce::String line;
+    for (char byte = 0; process.readProcessOutput (&byte, 1) == 1;)
+    {
+        output += juce::String::charToString (byte);
+        if (byte != '\n')
+            line += juce::String::charToString (byte);
+        else if (line.startsWith (startingWith))
+            return line.substring (startingWith.length()).trim();
+        else
+            line.clear();
+    }
+    return {};
+}
+
+// An X server of the test's own, so that no other test's window lies under the clicks. Xvfb picks
+// a free display number itself and writes it once it accepts clients.
+struct Screen
+{
+    Screen()
+    {
+        juce::String output;
+        if (server.start ({ "Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp" },
+                          juce::ChildProcess::wantStdOut))
+            if (const auto number = readLineFrom (server, "", output); number.containsOnly ("0123456789"))
+                display = ":" + number;
+    }
+
+    ~Screen()
+    {
+        server.kill();
+        server.waitForProcessToFinish (5000);
+    }
+
+    juce::ChildProcess server;
+    juce::String display;
+};
+
 // Runs the host with the editor open, clicks the given buttons once it is on screen, and returns
 // the normalised parameter values it reports at the end, by parameter identifier.
 std::map<juce::String, float> valuesAfterClicks (Format format, const std::vector<juce::Point<int>>& clicks)
 {
+    const Screen screen;
+    EXPECT_TRUE (screen.display.isNotEmpty()) << "no Xvfb";
+
     // An empty HOME, so that no installed LV2 copy in ~/.lv2 stands in for the build's.
     struct Home
     {
@@ -45,6 +89,7 @@ std::map<juce::String, float> valuesAfterClicks (Format format, const std::vecto
 
     juce::ChildProcess host;
     const juce::StringArray command { "env",
+                                      "DISPLAY=" + screen.display,
                                       "HOME=" + home.folder.getFullPathName(),
                                       MORVIK_HOST_PROGRAM,
                                       "editor",
@@ -58,27 +103,19 @@ std::map<juce::String, float> valuesAfterClicks (Format format, const std::vecto
                                       "2" };
     EXPECT_TRUE (host.start (command, juce::ChildProcess::wantStdOut));
 
-    // The window id comes on a line of its own once the editor shows. Byte by byte: a larger read
-    // would wait for more output than the host gives before it ends.
-    juce::String output, line, window;
-    for (char byte = 0; window.isEmpty() && host.readProcessOutput (&byte, 1) == 1;)
-    {
-        output += juce::String::charToString (byte);
-        if (byte != '\n')
-            line += juce::String::charToString (byte);
-        else if (line.startsWith ("window "))
-            window = line.fromFirstOccurrenceOf (" ", false, false).trim();
-        else
-            line.clear();
-    }
+    // The window id comes on a line of its own once the editor shows.
+    juce::String output;
+    const auto window = readLineFrom (host, "window ", output);
     EXPECT_TRUE (window.isNotEmpty()) << output;
 
     for (auto point : clicks)
     {
         juce::ChildProcess xdotool;
-        xdotool.start (juce::StringArray { "xdotool", "mousemove", "--sync", "--window", window, juce::String (point.x),
-                                           juce::String (point.y), "click", "1" });
-        xdotool.waitForProcessToFinish (5000);
+        xdotool.start (juce::StringArray { "env", "DISPLAY=" + screen.display, "xdotool", "mousemove", "--sync",
+                                           "--window", window, juce::String (point.x), juce::String (point.y), "click",
+                                           "1" });
+        EXPECT_TRUE (xdotool.waitForProcessToFinish (5000));
+        EXPECT_EQ (xdotool.getExitCode(), 0u);
         juce::Thread::sleep (300);
     }
 
