@@ -30,8 +30,8 @@ juce::Array<juce::File> MorvikAudioProcessorEditor::listPresetFolder (const juce
 {
     juce::Array<juce::File> files;
 
-    // An empty path would make the iterator walk the working directory.
-    if (presetFolder == juce::File() || ! presetFolder.isDirectory())
+    // No folder (or no bundle found at all, an empty file): no presets.
+    if (! presetFolder.isDirectory())
         return files;
 
     // Folders whose names match are listed as well: loading one fails like any unreadable preset.
