@@ -1,6 +1,8 @@
 #include "editor/Look.h"
 
 #include <BinaryData.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 namespace
 {
@@ -93,7 +95,23 @@ juce::Typeface::Ptr Look::createTypeface (const void* data, size_t size)
     if (data == nullptr || size == 0)
         return nullptr;
 
-    // FreeType hands back an object even for data it cannot read; such a face has no family name.
+    // The framework's FreeType typeface dereferences the face without checking it, so data that
+    // FreeType cannot read, or a face without a character map, would crash it: try it here first.
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType (&library) != 0)
+        return nullptr;
+
+    FT_Face face = nullptr;
+    const auto readable =
+        FT_New_Memory_Face (library, static_cast<const FT_Byte*> (data), (FT_Long) size, 0, &face) == 0
+        && face->num_charmaps > 0 && face->family_name != nullptr;
+    if (face != nullptr)
+        FT_Done_Face (face);
+    FT_Done_FreeType (library);
+
+    if (! readable)
+        return nullptr;
+
     auto typeface = juce::Typeface::createSystemTypefaceFor (data, size);
     return typeface != nullptr && typeface->getName().isNotEmpty() ? typeface : nullptr;
 }

@@ -7,6 +7,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <cmath>
 #include <iostream>
 
@@ -119,7 +122,7 @@ void drawBody (juce::Graphics& g, const juce::Rectangle<int>& canvas, const Path
     g.reduceClipRegion (shape);
     g.setGradientFill (vertical (juce::Colours::white.withAlpha (0.10f), juce::Colours::transparentWhite,
                                  b.withHeight (0.5f * b.getHeight())));
-    g.fillPath (shape, juce::AffineTransform::scale (0.92f, 0.55f, b.getCentreX(), b.getY()));
+    g.fillRect (b.withHeight (0.5f * b.getHeight()));
     g.restoreState();
 
     g.setGradientFill (vertical (juce::Colours::white.withAlpha (0.28f), juce::Colours::white.withAlpha (0.0f), b));
@@ -306,8 +309,8 @@ juce::Image powerImage (bool on)
     return image;
 }
 
-// The word MORVIK, widely spaced, as an engraved graphite plate lettering: a light lower edge
-// under dark letters.
+// The word MORVIK, widely spaced, in engraved graphite lettering: a light lower edge under dark
+// letters.
 juce::Image logoImage (juce::Typeface::Ptr typeface)
 {
     auto image = blank (1200, 276);
@@ -317,7 +320,7 @@ juce::Image logoImage (juce::Typeface::Ptr typeface)
     const juce::String word ("MORVIK");
     juce::Font font (typeface);
     font.setHeight (100.0f);
-    font.setExtraKerningFactor (0.22f);
+    font.setExtraKerningFactor (0.18f);
     glyphs.addLineOfText (font, word, 0.0f, 0.0f);
     Path letters;
     glyphs.createPath (letters);
@@ -327,10 +330,15 @@ juce::Image logoImage (juce::Typeface::Ptr typeface)
                          .getTransformToFit (letters.getBounds(), { 30.0f, 28.0f, 1140.0f, 220.0f });
     letters.applyTransform (fit);
 
+    // Medium weight set a touch heavier, so the word holds up at the 33 pixels it is shown at.
+    const juce::PathStrokeType embolden (5.0f, juce::PathStrokeType::mitered);
+    const auto lower = juce::AffineTransform::translation (0.0f, 5.0f);
     g.setColour (juce::Colours::white.withAlpha (0.45f));
-    g.fillPath (letters, juce::AffineTransform::translation (0.0f, 5.0f));
+    g.fillPath (letters, lower);
+    g.strokePath (letters, embolden, lower);
     g.setGradientFill (vertical (juce::Colour (0xFF303238), juce::Colour (0xFF0F1012), letters.getBounds()));
     g.fillPath (letters);
+    g.strokePath (letters, embolden);
     return image;
 }
 
@@ -352,6 +360,24 @@ juce::Image textureImage()
         }
     }
     return image;
+}
+
+// The framework's FreeType typeface dereferences the face unchecked, so data FreeType cannot read
+// would crash it: try the data here first.
+juce::Typeface::Ptr readTypeface (const juce::MemoryBlock& data)
+{
+    FT_Library library = nullptr;
+    if (FT_Init_FreeType (&library) != 0)
+        return nullptr;
+    FT_Face face = nullptr;
+    const auto readable =
+        FT_New_Memory_Face (library, static_cast<const FT_Byte*> (data.getData()), (FT_Long) data.getSize(), 0, &face)
+            == 0
+        && face->num_charmaps > 0 && face->family_name != nullptr;
+    if (face != nullptr)
+        FT_Done_Face (face);
+    FT_Done_FreeType (library);
+    return readable ? juce::Typeface::createSystemTypefaceFor (data.getData(), data.getSize()) : nullptr;
 }
 
 bool writeImage (const juce::Image& image, const juce::File& file, juce::ImageFileFormat& format)
@@ -383,7 +409,7 @@ int main (int argc, char** argv)
         std::cerr << "make_artwork: cannot read the typeface " << argv[2] << "\n";
         return 1;
     }
-    auto typeface = juce::Typeface::createSystemTypefaceFor (fontData.getData(), fontData.getSize());
+    auto typeface = readTypeface (fontData);
     if (typeface == nullptr || typeface->getName().isEmpty() || ! folder.createDirectory())
     {
         std::cerr << "make_artwork: no usable typeface in " << argv[2] << " or no folder " << argv[1] << "\n";

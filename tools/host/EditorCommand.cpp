@@ -18,7 +18,8 @@ namespace hostkit
 {
 const char* editorUsage = R"(  morvik_host editor --format vst3|lv2 --plugin <bundle> [options]
       opens the plug-in's editor in a window while audio flows through the plug-in on a thread of
-      its own; prints "window <X window id>" once the editor is on screen, and on exit one line
+      its own; prints "window <X window id>" once the editor is on screen, and on exit
+      "audio <blocks processed while the editor was open>", one line
       "param <id> <normalised value> <text>" per parameter and "gesture <id> <begins> <ends>" per
       parameter: the change gestures the plug-in reported while its editor was open
       --size WxH            asks the editor for this size once it is on screen
@@ -336,7 +337,7 @@ int runEditorCommand (const juce::StringPairArray& options, const juce::StringAr
 
         window.reset();
         editor.reset();
-        std::cerr << "audio blocks " << audio.blocks.load() << std::endl;
+        std::cout << "audio " << audio.blocks.load() << "\n";
     }
 
     instance->releaseResources();
