@@ -51,6 +51,18 @@ public:
     void loadPresetFiles();
 
     // ---- preset browser helpers ----
+    // The *.mrv entries of a presets folder, hidden ones left out, sorted by path ignoring case.
+    static juce::Array<juce::File> listPresetFolder (const juce::File& presetFolder);
+    // The name a preset shows: its file name without extension from the third character on.
+    static juce::String presetDisplayName (const juce::File& preset);
+    // The PRESETS menu's result handler; files is the list the menu was built from, result the
+    // chosen item id (0 when dismissed). Does nothing once the editor is gone.
+    static void presetMenuClosed (juce::Component::SafePointer<MorvikAudioProcessorEditor> editor,
+                                  const juce::Array<juce::File>& files, int result);
+    void presetButtonClicked();
+    void stepPreset (int direction); // +1 for ">", -1 for "<"
+    void showPresetCaption();
+    void clearPresetMenus();
     // ---- end of preset browser helpers ----
 
     using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
