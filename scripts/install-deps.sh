@@ -18,7 +18,7 @@ packages=(
     libx11-dev libxcomposite-dev libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
     libflac-dev libvorbis-dev libogg-dev libpng-dev libjpeg-dev zlib1g-dev
     # tests and benchmarks
-    libgtest-dev libbenchmark-dev xvfb xauth
+    libgtest-dev libbenchmark-dev xvfb xauth liblilv-dev
     # the real host the tests and the demo render through, and the demo's plot
     ardour gnuplot-nox
 )
