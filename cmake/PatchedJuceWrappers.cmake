@@ -15,9 +15,11 @@
 set(MORVIK_PATCHED_JUCE_DIR ${CMAKE_BINARY_DIR}/juce-patched)
 get_target_property(MORVIK_JUCE_MODULES juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
 
-# Starts a patched copy of <modules>/juce_audio_plugin_client/<relative_path> for one format.
-macro(morvik_begin_wrapper_patch format relative_path)
+# Starts a patched copy of <modules>/juce_audio_plugin_client/<relative_path> for one format;
+# `explanation` heads the copy as a comment.
+macro(morvik_begin_wrapper_patch format relative_path explanation)
     set(morvik_patch_format ${format})
+    set(morvik_patch_explanation "${explanation}")
     set(morvik_patch_source "${MORVIK_JUCE_MODULES}/juce_audio_plugin_client/${relative_path}")
     if(NOT EXISTS "${morvik_patch_source}")
         message(FATAL_ERROR "Patched JUCE wrapper: ${morvik_patch_source} does not exist. "
@@ -56,9 +58,13 @@ function(morvik_end_wrapper_patch)
     set(copy "${MORVIK_PATCHED_JUCE_DIR}/${format}/${name}")
     set(unit "${MORVIK_PATCHED_JUCE_DIR}/${format}/juce_audio_plugin_client_${format}.cpp")
 
+    string(STRIP "${morvik_patch_explanation}" explanation)
+    string(REPLACE "\n" "\n// " explanation "// ${explanation}")
+    string(REPLACE "// \n" "//\n" explanation "${explanation}")
     string(CONCAT content
         "// Patched copy of ${morvik_patch_source}, written by cmake/PatchedJuceWrappers.cmake.\n"
-        "// Edit the patches there, not this file. Each patch is marked \"Morvik:\" below:\n"
+        "// Edit the patches there, not this file.\n//\n${explanation}\n//\n"
+        "// The patches, each marked \"Morvik:\" below:\n"
         "${morvik_patch_notes}\n"
         "${morvik_patch_text}")
     # Written through a scratch file so that an unchanged copy keeps its time stamp and is not
@@ -83,16 +89,17 @@ function(morvik_end_wrapper_patch)
 endfunction()
 
 #---------------------------------------------------------------------------------------------------
-# VST3: a damaged state trailer.
-#
-# The wrapper appends its own trailer to the plug-in's state: eight zero bytes, a small value tree,
-# its size in eight bytes and the text "JUCEPrivateData". On restore it takes that size unchecked:
-# a damaged size wraps the remaining length around and the tree is read at an address outside the
-# state, which crashes the plug-in and its host. The first patch ignores the whole state when the
-# size does not fit inside it, as for any damaged state. The second reads the trailer's tree (it
-# holds only the wrapper's bypass flag) with the plug-in's own checked reader, since the
-# framework's reader trusts the counts it finds and can allocate gigabytes on damaged bytes.
-morvik_begin_wrapper_patch(VST3 VST3/juce_VST3_Wrapper.cpp)
+morvik_begin_wrapper_patch(VST3 VST3/juce_VST3_Wrapper.cpp [=[
+VST3: a damaged state trailer.
+
+The wrapper appends its own trailer to the plug-in's state: eight zero bytes, a small value tree,
+its size in eight bytes and the text "JUCEPrivateData". On restore it takes that size unchecked:
+a damaged size wraps the remaining length around and the tree is read at an address outside the
+state, which crashes the plug-in and its host. The first patch ignores the whole state when the
+size does not fit inside it, as for any damaged state. The second reads the trailer's tree (it
+holds only the wrapper's bypass flag) with the plug-in's own checked reader, since the
+framework's reader trusts the counts it finds and can allocate gigabytes on damaged bytes.
+]=])
 morvik_wrapper_patch("VST3 state trailer: a size that does not fit ignores the whole state"
 [=[
                 privateDataSize = ByteOrder::swapIfBigEndian (privateDataSize);
@@ -121,15 +128,16 @@ morvik_wrapper_patch("VST3 state trailer: the checked reader's declaration"
 morvik_end_wrapper_patch()
 
 #---------------------------------------------------------------------------------------------------
-# LV2: parameter values reach the host.
-#
-# The wrapper reports a parameter on its output port (a patch:Set) only when the parameter changes,
-# so a host never learns the values it did not change itself: nothing after activation, nothing in
-# answer to a patch:Get, and after a state restore only what the restore changed. These patches
-# mark parameters as changed in the wrapper's own change flags at those moments; the next run()
-# then writes their values through the existing patch:Set path. Marking sets atomic flags only, so
-# answering a patch:Get on the audio thread allocates nothing.
-morvik_begin_wrapper_patch(LV2 LV2/juce_LV2_Client.cpp)
+morvik_begin_wrapper_patch(LV2 LV2/juce_LV2_Client.cpp [=[
+LV2: parameter values reach the host.
+
+The wrapper reports a parameter on its output port (a patch:Set) only when the parameter changes,
+so a host never learns the values it did not change itself: nothing after activation, nothing in
+answer to a patch:Get, and after a state restore only what the restore changed. These patches
+mark parameters as changed in the wrapper's own change flags at those moments; the next run()
+then writes their values through the existing patch:Set path. Marking sets atomic flags only, so
+answering a patch:Get on the audio thread allocates nothing.
+]=])
 morvik_wrapper_patch("LV2 parameter values: a way to announce all parameters or one"
 [=[
     void setValueFromHost (LV2_URID urid, float value) noexcept
