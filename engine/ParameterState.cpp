@@ -327,6 +327,13 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
 
     static const juce::Identifier parameterType ("PARAM");
 
+    // What keeps a parameter as it is: the tree's own value for a preset, which the tree then sees
+    // as no change; the value the parameter holds for an exact recall, which sets it to just that.
+    const auto unchanged = [&parameters, recall] (juce::RangedAudioParameter& parameter) {
+        return recall == Recall::exact ? heldValue (parameter, parameters)
+                                       : parameters.getRawParameterValue (parameter.getParameterID())->load();
+    };
+
     juce::StringArray named;
 
     for (int i = tree.getNumChildren(); --i >= 0;)
@@ -379,7 +386,7 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         }
         else
         {
-            child.setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr);
+            child.setProperty (valueProperty, unchanged (*parameter), nullptr);
         }
     }
 
@@ -391,11 +398,10 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         {
             const auto id = ranged->getParameterID();
             if (! named.contains (id))
-                tree.appendChild (
-                    juce::ValueTree ("PARAM")
-                        .setProperty (idProperty, id, nullptr)
-                        .setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr),
-                    nullptr);
+                tree.appendChild (juce::ValueTree ("PARAM")
+                                      .setProperty (idProperty, id, nullptr)
+                                      .setProperty (valueProperty, unchanged (*ranged), nullptr),
+                                  nullptr);
         }
     }
 
