@@ -7,10 +7,10 @@
 # the system's JUCE is touched. A patch whose text is not found exactly once stops configuration,
 # so a JUCE update cannot silently drop a mend.
 #
-# The format's module unit (juce_audio_plugin_client_<format>.cpp, which only includes the wrapper)
-# is swapped in the wrapper library's sources for a generated unit that includes the copy. The
-# copy keeps the wrapper's relative includes working through its original folder on the include
-# path.
+# The format's module unit (juce_audio_plugin_client_<format>.cpp, which includes the wrapper) is
+# swapped in the wrapper library's sources for a copy that includes the patched wrapper instead.
+# The patched wrapper keeps its relative includes working through its original folder on the
+# include path.
 
 set(MORVIK_PATCHED_JUCE_DIR ${CMAKE_BINARY_DIR}/juce-patched)
 get_target_property(MORVIK_JUCE_MODULES juce::juce_audio_plugin_client INTERFACE_JUCE_MODULE_PATH)
@@ -19,6 +19,7 @@ get_target_property(MORVIK_JUCE_MODULES juce::juce_audio_plugin_client INTERFACE
 # `explanation` heads the copy as a comment.
 macro(morvik_begin_wrapper_patch format relative_path explanation)
     set(morvik_patch_format ${format})
+    set(morvik_patch_relative_path ${relative_path})
     set(morvik_patch_explanation "${explanation}")
     set(morvik_patch_source "${MORVIK_JUCE_MODULES}/juce_audio_plugin_client/${relative_path}")
     if(NOT EXISTS "${morvik_patch_source}")
@@ -71,11 +72,17 @@ function(morvik_end_wrapper_patch)
     # compiled again after every configuration.
     file(WRITE "${copy}.new" "${content}")
     configure_file("${copy}.new" "${copy}" COPYONLY)
-    file(WRITE "${unit}.new" "#include \"${copy}\"\n")
-    configure_file("${unit}.new" "${unit}" COPYONLY)
 
+    # The unit is the packaged one with its include of the wrapper pointed at the copy.
     set(library juce_audio_plugin_client_${format})
     set(packaged_unit "${MORVIK_JUCE_MODULES}/juce_audio_plugin_client/juce_audio_plugin_client_${format}.cpp")
+    file(READ "${packaged_unit}" morvik_patch_text)
+    set(morvik_patch_source "${packaged_unit}")
+    morvik_wrapper_patch("the unit compiles the patched copy" "#include \"${morvik_patch_relative_path}\""
+                         "#include \"${copy}\"")
+    file(WRITE "${unit}.new" "${morvik_patch_text}")
+    configure_file("${unit}.new" "${unit}" COPYONLY)
+
     get_target_property(sources ${library} INTERFACE_SOURCES)
     list(FIND sources "${packaged_unit}" index)
     if(index EQUAL -1)
