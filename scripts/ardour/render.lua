@@ -29,7 +29,7 @@ local function print_values (tag, proc)
     io.stdout:flush ()
 end
 
--- The plug-in on the track "Main" of an opened session: its first processor that is not the player.
+-- The plug-in on the track "Main" of an opened session: its first plug-in (saved sessions hold no player).
 local function open_session (folder)
     if load_session (folder, "render") == nil or Session == nil then fail ("could not open the session in " .. folder) end
     local route = Session:route_by_name ("Main")
