@@ -70,8 +70,9 @@ end
 if os.getenv ("MORVIK_SAVE") == "1" then
     if os.getenv ("MORVIK_OPEN") ~= "1" then
         apply_settings (plugin, env ("MORVIK_SETTINGS"))
-        -- LV2 values reach the plug-in as messages with the next processed cycles.
-        ARDOUR.LuaAPI.usleep (300000)
+        -- LV2 values reach the plug-in as messages with the next processed cycles; a second is many
+        -- cycles even on a busy machine.
+        ARDOUR.LuaAPI.usleep (1000000)
     end
     print_values (env ("MORVIK_TAG", "saved"), plugin)
     Session:save_state ("", false, false, false, false, false)
