@@ -1,6 +1,8 @@
 #include "engine/ParameterState.h"
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace
 {
@@ -268,19 +270,46 @@ bool readNumber (const juce::var& value, double& number)
 // same preset twice would report every frequency as changed again. A value that normalises to
 // within a hair of the current one (far less than any step of any parameter) is therefore handed
 // over as the current value itself, which the tree recognises as no change.
-double valueToRestore (const juce::RangedAudioParameter& parameter, float current, double value)
+double valueToRestore (const juce::RangedAudioParameter& parameter, float current, double value,
+                       ParameterState::Recall recall)
 {
     constexpr float sameNormalisedValue = 1.0e-5f;
 
-    if (std::abs (parameter.convertTo0to1 (current) - parameter.convertTo0to1 ((float) value)) <= sameNormalisedValue)
+    if (recall == ParameterState::Recall::preset
+        && std::abs (parameter.convertTo0to1 (current) - parameter.convertTo0to1 ((float) value))
+               <= sameNormalisedValue)
         return (double) current;
 
     return value;
+}
+
+const juce::Identifier idProperty ("id");
+const juce::Identifier valueProperty ("value");
+
+// The plain value a parameter holds. A float parameter keeps its own; the tree's raw value is the
+// plain value of its normalised value, which is not always the same.
+float heldValue (juce::RangedAudioParameter& parameter, const juce::AudioProcessorValueTreeState& parameters)
+{
+    if (auto* floatParameter = dynamic_cast<juce::AudioParameterFloat*> (&parameter))
+        return floatParameter->get();
+
+    return parameters.getRawParameterValue (parameter.getParameterID())->load();
 }
 } // namespace
 
 namespace ParameterState
 {
+juce::ValueTree copyExact (juce::AudioProcessorValueTreeState& parameters)
+{
+    auto tree = parameters.copyState();
+
+    for (auto child : tree)
+        if (auto* parameter = parameters.getParameter (child.getProperty (idProperty).toString()))
+            child.setProperty (valueProperty, heldValue (*parameter, parameters), nullptr);
+
+    return tree;
+}
+
 juce::ValueTree parse (const void* data, size_t numBytes)
 {
     if (data == nullptr || numBytes == 0)
@@ -291,15 +320,19 @@ juce::ValueTree parse (const void* data, size_t numBytes)
     return parser.failed ? juce::ValueTree() : tree;
 }
 
-bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters)
+bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters, Recall recall)
 {
     if (! tree.isValid() || tree.getType() != parameters.state.getType())
         return false;
 
-    static const juce::Identifier idProperty ("id");
-    static const juce::Identifier valueProperty ("value");
-
     static const juce::Identifier parameterType ("PARAM");
+
+    // What keeps a parameter as it is: the tree's own value for a preset, which the tree then sees
+    // as no change; the value the parameter holds for an exact recall, which sets it to just that.
+    const auto unchanged = [&parameters, recall] (juce::RangedAudioParameter& parameter) {
+        return recall == Recall::exact ? heldValue (parameter, parameters)
+                                       : parameters.getRawParameterValue (parameter.getParameterID())->load();
+    };
 
     juce::StringArray named;
 
@@ -340,7 +373,7 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         if (! child.hasProperty (valueProperty))
         {
             const auto defaultValue = parameter->convertFrom0to1 (parameter->getDefaultValue());
-            child.setProperty (valueProperty, valueToRestore (*parameter, current, defaultValue), nullptr);
+            child.setProperty (valueProperty, valueToRestore (*parameter, current, defaultValue, recall), nullptr);
             continue;
         }
 
@@ -349,11 +382,11 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         {
             const auto range = parameter->getNormalisableRange();
             const auto limited = juce::jlimit ((double) range.start, (double) range.end, number);
-            child.setProperty (valueProperty, valueToRestore (*parameter, current, limited), nullptr);
+            child.setProperty (valueProperty, valueToRestore (*parameter, current, limited, recall), nullptr);
         }
         else
         {
-            child.setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr);
+            child.setProperty (valueProperty, unchanged (*parameter), nullptr);
         }
     }
 
@@ -365,25 +398,83 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         {
             const auto id = ranged->getParameterID();
             if (! named.contains (id))
-                tree.appendChild (
-                    juce::ValueTree ("PARAM")
-                        .setProperty (idProperty, id, nullptr)
-                        .setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr),
-                    nullptr);
+                tree.appendChild (juce::ValueTree ("PARAM")
+                                      .setProperty (idProperty, id, nullptr)
+                                      .setProperty (valueProperty, unchanged (*ranged), nullptr),
+                                  nullptr);
         }
     }
 
     return true;
 }
 
-bool restore (juce::AudioProcessorValueTreeState& parameters, const void* data, size_t numBytes)
+float exactNormalised (const juce::RangedAudioParameter& parameter, float plain)
+{
+    const auto direct = parameter.convertTo0to1 (plain);
+
+    if (parameter.convertFrom0to1 (direct) == plain)
+        return direct;
+
+    // convertFrom0to1 never falls as its argument rises, and non-negative floats are ordered like
+    // their bit patterns: bisect the patterns of 0 to 1 for the first value that reaches `plain`.
+    const auto toFloat = [] (juce::uint32 bits) {
+        float value;
+        std::memcpy (&value, &bits, sizeof (value));
+        return value;
+    };
+    const auto one = 1.0f;
+    juce::uint32 low = 0, high;
+    std::memcpy (&high, &one, sizeof (high));
+
+    while (low < high)
+    {
+        const auto middle = low + (high - low) / 2;
+
+        if (parameter.convertFrom0to1 (toFloat (middle)) < plain)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+
+    return parameter.convertFrom0to1 (toFloat (low)) == plain ? toFloat (low) : direct;
+}
+
+bool restore (juce::AudioProcessorValueTreeState& parameters, const void* data, size_t numBytes, Recall recall)
 {
     auto tree = parse (data, numBytes);
 
-    if (! sanitise (tree, parameters))
+    if (! sanitise (tree, parameters, recall))
         return false;
 
+    if (recall == Recall::preset)
+    {
+        parameters.replaceState (tree);
+        return true;
+    }
+
+    // The tree converts every plain value to a normalised one with the parameter's direct conversion,
+    // which can land a few units in the last place off. So the tree is handed each parameter's current
+    // value, which it leaves alone, and each parameter is then set to the normalised value that gives
+    // back exactly the saved plain value.
+    std::vector<std::pair<juce::RangedAudioParameter*, float>> targets;
+
+    for (auto child : tree)
+    {
+        const auto id = child.getProperty (idProperty).toString();
+
+        if (auto* parameter = parameters.getParameter (id))
+        {
+            targets.emplace_back (parameter, (float) (double) child.getProperty (valueProperty));
+            child.setProperty (valueProperty, parameters.getRawParameterValue (id)->load(), nullptr);
+        }
+    }
+
     parameters.replaceState (tree);
+
+    for (const auto& [parameter, plain] : targets)
+        if (heldValue (*parameter, parameters) != plain)
+            parameter->setValueNotifyingHost (exactNormalised (*parameter, plain));
+
     return true;
 }
 } // namespace ParameterState

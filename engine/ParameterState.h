@@ -7,6 +7,23 @@
 // billions of rounds), so states are parsed here with every count checked against the bytes left.
 namespace ParameterState
 {
+// The parameter tree's state for a host project, with each parameter's value exactly as the
+// parameter holds it. The tree's own copy records the plain value of the parameter's normalised
+// value; on the frequency axis, which maps the two ways with slightly different constants, that is a
+// few units in the last place away from the value held, and restoring it would move the frequency
+// on every save and reload.
+juce::ValueTree copyExact (juce::AudioProcessorValueTreeState& parameters);
+
+// How values come back. A preset hands its plain values to the parameter tree, which converts each
+// to the parameter's normalised value; a value within a hair of the current one counts as no change.
+// A host state must come back exactly, every time: a restored parameter holds exactly the plain value
+// that was saved (see copyExact), even where the tree's own conversion would miss it.
+enum class Recall
+{
+    preset,
+    exact
+};
+
 // Parses the framework's binary value-tree format. Returns an invalid tree for anything that is
 // not one complete, well-formed tree.
 juce::ValueTree parse (const void* data, size_t numBytes);
@@ -16,8 +33,14 @@ juce::ValueTree parse (const void* data, size_t numBytes);
 // every other value is limited to its parameter's range, and parameters the tree does not name
 // are added with their current values so that they keep them. Returns false when the tree is
 // unusable.
-bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters);
+bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters,
+               Recall recall = Recall::preset);
+
+// The normalised value whose plain value is exactly `plain`, where the parameter's direct conversion
+// misses it and another normalised value hits it; otherwise the direct conversion.
+float exactNormalised (const juce::RangedAudioParameter& parameter, float plain);
 
 // parse + sanitise + replaceState. Returns false, changing nothing, when the data is unusable.
-bool restore (juce::AudioProcessorValueTreeState& parameters, const void* data, size_t numBytes);
+bool restore (juce::AudioProcessorValueTreeState& parameters, const void* data, size_t numBytes,
+              Recall recall = Recall::preset);
 } // namespace ParameterState

@@ -115,13 +115,13 @@ void MorvikAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     destData.reset();
     juce::MemoryOutputStream stream (destData, false);
-    apvts.copyState().writeToStream (stream);
+    ParameterState::copyExact (apvts).writeToStream (stream);
 }
 
 void MorvikAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
     if (sizeInBytes > 0)
-        ParameterState::restore (apvts, data, (size_t) sizeInBytes);
+        ParameterState::restore (apvts, data, (size_t) sizeInBytes, ParameterState::Recall::exact);
 }
 
 bool MorvikAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

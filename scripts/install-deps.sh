@@ -20,7 +20,7 @@ packages=(
     # the editor's typeface, embedded by the build (Manrope, SIL Open Font License 1.1)
     fonts-manrope
     # tests and benchmarks
-    libgtest-dev libbenchmark-dev xvfb xauth
+    libgtest-dev libbenchmark-dev xvfb xauth liblilv-dev
     # the real host the tests and the demo render through, and the demo's plot
     ardour gnuplot-nox
     # the editor in real hosts: jalv against a dummy JACK server, pictures from the X server and

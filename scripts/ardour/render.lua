@@ -1,6 +1,10 @@
 -- Renders a file through a plug-in in a headless Ardour session (ardour7-lua, Dummy backend).
 -- Driven by render.sh, which prepares the inputs and passes everything through the environment:
---   MORVIK_SESSION     folder for the new session
+--   MORVIK_SCRIPT_DIR  folder of these scripts
+--   MORVIK_SESSION     folder for the new session, or of the session to open
+--   MORVIK_OPEN        1: use the saved session in MORVIK_SESSION instead of a new one
+--   MORVIK_SAVE        1: instead of rendering, apply the settings (new sessions only), print every
+--                      parameter's value ("VALUE <MORVIK_TAG> <label> <value>") and save the session
 --   MORVIK_RATE        session sample rate
 --   MORVIK_FORMAT      LV2 or VST3
 --   MORVIK_PLUGIN_ID   LV2 URI or VST3 class UID
@@ -11,137 +15,71 @@
 --   MORVIK_EXPORT_NAME name of the export (the file name is derived from it)
 --   MORVIK_PRESET      UUID of the float WAV export preset
 
-local function env (name, default)
-    local value = os.getenv (name)
-    if value == nil or value == "" then
-        if default ~= nil then return default end
-        error ("missing environment variable " .. name)
-    end
-    return value
-end
+dofile (os.getenv ("MORVIK_SCRIPT_DIR") .. "/common.lua")
 
--- Progress goes to stderr unbuffered, so a stuck step shows in the log.
-local function say (message)
-    io.stderr:write (message .. "\n")
-    io.stderr:flush ()
-end
-
-local function fail (message)
-    say ("RENDER-ERROR: " .. message)
-    close_session ()
-    os.exit (3)
-end
-
--- Reads a raw file into a player's shared memory; returns its frame count.
-local function fill_player (proc, path)
-    local f = io.open (path, "rb")
-    if f == nil then fail ("cannot open " .. path) end
-    local data = f:read ("a")
-    f:close ()
-
-    local frames, channels, pos = string.unpack ("<i4i4", data)
-    local total = frames * channels
-    local shmem = proc:to_plugininsert ():plugin (0):to_luaproc ():shmem ()
-    shmem:allocate (2 + total)
-    local samples = shmem:to_float (0):array ()
-
-    local chunk = 1024
-    local format = "<" .. string.rep ("f", chunk)
-    local index = 3
-    local last = total + 2
-    while index + chunk - 1 <= last do
-        local values = { string.unpack (format, data, pos) }
-        for k = 1, chunk do samples[index + k - 1] = values[k] end
-        pos = values[chunk + 1]
-        index = index + chunk
-    end
-    while index <= last do
-        local value
-        value, pos = string.unpack ("<f", data, pos)
-        samples[index] = value
-        index = index + 1
-    end
-
-    local header = shmem:to_int (0):array ()
-    header[1] = frames
-    header[2] = channels
-    return frames
-end
-
-local function new_player ()
-    local proc = ARDOUR.LuaAPI.new_luaproc (Session, "Morvik Test Player")
-    if proc:isnil () then fail ("the player processor is missing (player.lua not in the script path)") end
-    return proc
-end
-
--- Output connections are made by hand (see below), never by Ardour's auto-connect thread, which
--- would connect a new track to the master bus at some later moment.
--- front () refers into the returned list, so the lists are kept for the whole run.
-local track_lists = {}
-local function new_track (name)
-    local list = Session:new_audio_track (2, 2, nil, 1, name, ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, false)
-    if list:size () ~= 1 then fail ("could not add a track") end
-    track_lists[#track_lists + 1] = list
-    return list:front ()
-end
-
-local function connect_outputs (track, io)
-    for c = 0, 1 do
-        local from = track:output ():audio (c)
-        local to = io:audio (c)
-        if from:isnil () or to:isnil () then fail ("port " .. c .. " of " .. io:name () .. " is missing") end
-        if track:output ():connect (from, to:name (), nil) ~= 0 then fail ("could not connect to " .. io:name ()) end
-    end
-end
-
--- Settings, by the label the host shows.
-local function apply_settings (proc, path)
-    local wanted = {}
-    local f = io.open (path, "r")
-    if f ~= nil then
-        for line in f:lines () do
-            local label, value = line:match ("^(.-)\t(.*)$")
-            if label ~= nil then wanted[label] = tonumber (value) end
-        end
-        f:close ()
-    end
-
+-- Every parameter's value as Ardour reads it, one line each, exact to the last bit.
+local function print_values (tag, proc)
     local automatable = proc:to_automatable ()
-    local found = {}
     for _, parameter in ipairs (automatable:all_automatable_params ():table ()) do
         local control = automatable:automation_control (parameter, false)
         if not control:isnil () then
-            local label = control:desc ().label
-            if wanted[label] ~= nil then
-                control:set_value (wanted[label], PBD.GroupControlDisposition.NoGroup)
-                found[label] = true
-                say ("SET " .. label .. " = " .. tostring (wanted[label]) .. " (reads " .. tostring (control:get_value ()) .. ")")
-            end
+            print (string.format ("VALUE %s %s %.17g", tag, control:desc ().label, control:get_value ()))
         end
     end
+    io.stdout:flush ()
+end
 
-    for label, _ in pairs (wanted) do
-        if not found[label] then fail ("the plug-in has no parameter labelled " .. label) end
-    end
+-- The plug-in on the track "Main" of an opened session: its first plug-in (saved sessions hold no player).
+local function open_session (folder)
+    if load_session (folder, "render") == nil or Session == nil then fail ("could not open the session in " .. folder) end
+    local route = Session:route_by_name ("Main")
+    if route:isnil () then fail ("the session has no track Main") end
+    local proc = route:nth_plugin (0)
+    if proc:isnil () then fail ("the track Main holds no plug-in") end
+    return route:to_track (), proc
 end
 
 AudioEngine:set_backend ("None (Dummy)", "", "")
 ARDOUR.config ():set_output_auto_connect (ARDOUR.AutoConnectOption.ManualConnect)
 local rate = tonumber (env ("MORVIK_RATE", "48000"))
-local session = create_session (env ("MORVIK_SESSION"), "render", rate)
-if session == nil or Session == nil then
-    print ("RENDER-ERROR: could not create the session")
-    os.exit (3)
+local folder = env ("MORVIK_SESSION")
+local track, plugin
+
+if os.getenv ("MORVIK_OPEN") == "1" then
+    track, plugin = open_session (folder)
+    say ("STEP session opened")
+    if os.getenv ("MORVIK_SAVE") ~= "1" then print_values ("opened", plugin) end
+else
+    local session = create_session (folder, "render", rate)
+    if session == nil or Session == nil then
+        print ("RENDER-ERROR: could not create the session")
+        os.exit (3)
+    end
+
+    local kind = env ("MORVIK_FORMAT") == "VST3" and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LV2
+    plugin = ARDOUR.LuaAPI.new_plugin (Session, env ("MORVIK_PLUGIN_ID"), kind, "")
+    if plugin:isnil () then fail ("Ardour could not load " .. env ("MORVIK_PLUGIN_ID")) end
+
+    track = new_track ("Main")
+    connect_outputs (track, Session:master_out ():input ())
+    if track:add_processor_by_index (plugin, 0, nil, true) ~= 0 then fail ("could not insert the plug-in") end
+    say ("STEP plug-in inserted")
 end
 
-local kind = env ("MORVIK_FORMAT") == "VST3" and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LV2
-local plugin = ARDOUR.LuaAPI.new_plugin (Session, env ("MORVIK_PLUGIN_ID"), kind, "")
-if plugin:isnil () then fail ("Ardour could not load " .. env ("MORVIK_PLUGIN_ID")) end
-
-local track = new_track ("Main")
-connect_outputs (track, Session:master_out ():input ())
-if track:add_processor_by_index (plugin, 0, nil, true) ~= 0 then fail ("could not insert the plug-in") end
-say ("STEP plug-in inserted")
+-- Save: a new session takes the settings first; the values are printed as they are saved.
+if os.getenv ("MORVIK_SAVE") == "1" then
+    if os.getenv ("MORVIK_OPEN") ~= "1" then
+        apply_settings (plugin, env ("MORVIK_SETTINGS"))
+        -- LV2 values reach the plug-in as messages with the next processed cycles; a second is many
+        -- cycles even on a busy machine.
+        ARDOUR.LuaAPI.usleep (1000000)
+    end
+    print_values (env ("MORVIK_TAG", "saved"), plugin)
+    Session:save_state ("", false, false, false, false, false)
+    print ("SAVED")
+    io.stdout:flush ()
+    os.exit (0, false)
+end
 
 -- The player goes in front of the plug-in; fill it before inserting it.
 local player = new_player ()

@@ -4,24 +4,32 @@
 # parameters set through Ardour's own controls, and Ardour's export writing a float WAV.
 #
 # usage: render.sh <lv2|vst3> <bundle> <morvik_host> in.wav out.wav [--sidechain key.wav] [Id=value ...]
-#   Id=value   a parameter by the identifier the plug-in declares, in its own units or as a value
-#              text (e.g. Compress=30, Power=0, 2Type=Peak)
+#   Id=value     a parameter by the identifier the plug-in declares, in its own units or as a value
+#                text (e.g. Compress=30, Power=0, 2Type=Peak)
+#   --open DIR   render (a copy of) the session saved in DIR, as it was saved, instead of a new one
+#   --cycles N   instead of rendering: apply the settings and save the session, then open and save
+#                it again N times, each time in a new Ardour process; prints
+#                "VALUE <cycle> <label> <value>" for every parameter before each save
+#   --save DIR   with --cycles: keep the session as saved by each cycle in DIR/<cycle>
 # Exit codes: 0 rendered; 77 ardour7-lua is not installed; anything else is a failure.
 # Several renders may run at once: each uses its own temporary HOME and session.
 set -euo pipefail
 
 if [ $# -lt 5 ]; then
-    sed -n '2,10p' "$0" >&2
+    sed -n '2,15p' "$0" >&2
     exit 2
 fi
 
 format=$1 bundle=$2 host=$3 input=$4 output=$5
 shift 5
-sidechain=""
+sidechain="" open="" cycles=0 save=""
 settings=()
 while [ $# -gt 0 ]; do
     case $1 in
         --sidechain) sidechain=$2; shift 2 ;;
+        --open) open=$(realpath "$2"); shift 2 ;;
+        --cycles) cycles=$2; shift 2 ;;
+        --save) save=$(realpath -m "$2"); shift 2 ;;
         *) settings+=("$1"); shift ;;
     esac
 done
@@ -132,6 +140,7 @@ rate=$("$host" stats "$input" | sed -n 's/.*"rate": \([0-9.]*\).*/\1/p' | cut -d
 cat > "$work/run.sh" <<EOF
 #!/usr/bin/env bash
 export HOME='$HOME'
+export MORVIK_SCRIPT_DIR='$here'
 export LV2_PATH='${LV2_PATH:-}'
 export MORVIK_SESSION='$work/session'
 export MORVIK_RATE='$rate'
@@ -151,10 +160,36 @@ chmod +x "$work/run.sh"
 # with JUCE, a trivial gain plug-in included, and inside Ardour's own export code; valgrind finds
 # no invalid access in the plug-in. Such a run is repeated, at most three times in all, and each
 # repeat is reported on stderr.
+ardour() {
+    timeout "${MORVIK_ARDOUR_TIMEOUT:-180}" "$work/run.sh" > "$work/ardour.log" 2>&1 || true
+}
+
+# Save and reopen: one Ardour process per cycle (Ardour 7.3 crashes when a script closes a session
+# it has opened, so each process opens, saves and leaves).
+if [ "$cycles" -gt 0 ]; then
+    for cycle in $(seq 0 "$cycles"); do
+        [ "$cycle" -eq 0 ] && rm -rf "$work/session"
+        MORVIK_SAVE=1 MORVIK_TAG=$cycle MORVIK_OPEN=$([ "$cycle" -gt 0 ] && echo 1) ardour
+        if ! grep -q '^SAVED$' "$work/ardour.log"; then
+            echo "Ardour did not save the session in cycle $cycle; its log:" >&2
+            cat "$work/ardour.log" >&2
+            exit 1
+        fi
+        grep '^VALUE ' "$work/ardour.log" || true
+        if [ -n "$save" ]; then
+            mkdir -p "$save"
+            rm -rf "${save:?}/$cycle"
+            cp -r "$work/session" "$save/$cycle"
+        fi
+    done
+    exit 0
+fi
+
 for attempt in 1 2 3; do
     rm -rf "$work/session" "$work/export"
     mkdir -p "$work/export"
-    timeout "${MORVIK_ARDOUR_TIMEOUT:-180}" "$work/run.sh" > "$work/ardour.log" 2>&1 || true
+    [ -n "$open" ] && cp -r "$open" "$work/session"
+    MORVIK_OPEN=${open:+1} ardour
     if grep -q '^RENDERED ' "$work/ardour.log"; then
         break
     fi
@@ -165,6 +200,7 @@ for attempt in 1 2 3; do
     grep -E 'munmap_chunk|double free|free\(\): invalid|malloc assertion|corrupted' "$work/ardour.log" >&2
 done
 
+grep '^VALUE ' "$work/ardour.log" || true
 if ! grep -q '^RENDERED ' "$work/ardour.log"; then
     echo "Ardour did not render; its log:" >&2
     cat "$work/ardour.log" >&2
