@@ -31,7 +31,7 @@ namespace
 __attribute__ ((tls_model ("initial-exec"))) thread_local bool counting = false;
 std::atomic<long> allocations { 0 }, locks { 0 };
 
-void countIf (std::atomic<long>& counter, bool condition = true)
+[[maybe_unused]] void countIf (std::atomic<long>& counter, bool condition = true)
 {
     if (counting && condition)
         counter.fetch_add (1, std::memory_order_relaxed);
