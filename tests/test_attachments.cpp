@@ -13,8 +13,16 @@
 
 //==============================================================================
 // Allocation and lock counting, as in test_realtime.cpp: the malloc family and the blocking pthread
-// locks are replaced and count while `counting` is set on the calling thread. Once a shared counter
-// lives in tests/support, this block becomes its include and `countedOn` keeps its signature.
+// locks are replaced and count while `counting` is set on the calling thread. Where the shared
+// allocation counter of tests/support is present, allocations are counted by it instead (one
+// replacement of malloc per program) and only the locks here; `countedOn` reads either.
+#if __has_include("support/AllocationCounter.h")
+#include "support/AllocationCounter.h"
+#define MORVIK_SHARED_ALLOCATION_COUNTER 1
+#else
+#define MORVIK_SHARED_ALLOCATION_COUNTER 0
+#endif
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define MORVIK_COUNTS_ALLOCATIONS 0
 #elif defined(__has_feature)
@@ -48,18 +56,24 @@ Counts countedOn (Work&& work)
 {
     Counts counts;
     std::thread thread ([&] {
+#if MORVIK_SHARED_ALLOCATION_COUNTER
+        const allocation::Watch watch;
+#endif
         const auto a = allocations.load(), l = locks.load();
         counting = true;
         work();
         counting = false;
         counts = { allocations.load() - a, locks.load() - l };
+#if MORVIK_SHARED_ALLOCATION_COUNTER
+        counts.allocations = watch.calls();
+#endif
     });
     thread.join();
     return counts;
 }
 } // namespace
 
-#if MORVIK_COUNTS_ALLOCATIONS
+#if MORVIK_COUNTS_ALLOCATIONS && ! MORVIK_SHARED_ALLOCATION_COUNTER
 extern "C"
 {
     void* __libc_malloc (size_t);
@@ -100,7 +114,9 @@ extern "C"
         return *result != nullptr || n == 0 ? 0 : ENOMEM;
     }
 }
+#endif
 
+#if MORVIK_COUNTS_ALLOCATIONS
 #define MORVIK_COUNTED_LOCK(name, type)                                                         \
     extern "C" int name (type* lock) noexcept                                                   \
     {                                                                                           \
