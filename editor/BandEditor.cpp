@@ -4,8 +4,6 @@
 BandEditor::BandEditor (juce::AudioProcessorValueTreeState& parameters, int band)
     : apvts (parameters)
 {
-    using Tree = juce::AudioProcessorValueTreeState;
-
     const auto typeId = getPrmName (band, ParameterIds::bandType);
     const auto gainId = getPrmName (band, ParameterIds::bandGain);
     const auto qId = getPrmName (band, ParameterIds::bandQ);
@@ -17,15 +15,15 @@ BandEditor::BandEditor (juce::AudioProcessorValueTreeState& parameters, int band
     if (type == nullptr || apvts.getParameter (gainId) == nullptr || apvts.getParameter (qId) == nullptr)
         return;
 
-    gainAttachment = std::make_unique<Tree::SliderAttachment> (apvts, gainId, gainSlider);
-    qAttachment = std::make_unique<Tree::SliderAttachment> (apvts, qId, qSlider);
+    gainAttachment = std::make_unique<RealtimeSafe::SliderAttachment> (apvts, gainId, gainSlider);
+    qAttachment = std::make_unique<RealtimeSafe::SliderAttachment> (apvts, qId, qSlider);
 
     // The attachment maps item index i to choice i, so the box holds exactly the parameter's
     // choices, and they must be there before its first update selects one.
     for (int i = 0; i < type->choices.size(); ++i)
         typeBox.addItem (type->choices[i], i + 1);
 
-    typeAttachment = std::make_unique<Tree::ComboBoxAttachment> (apvts, typeId, typeBox);
+    typeAttachment = std::make_unique<RealtimeSafe::ComboBoxAttachment> (apvts, typeId, typeBox);
 }
 
 BandEditor::~BandEditor() = default;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/ParameterAttachments.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
@@ -26,8 +28,8 @@ public:
 private:
     juce::AudioProcessorValueTreeState& apvts;
     // Declared after the controls, so they are released first.
-    std::unique_ptr<juce::AudioProcessorValueTreeState::ComboBoxAttachment> typeAttachment;
-    std::unique_ptr<juce::AudioProcessorValueTreeState::SliderAttachment> gainAttachment, qAttachment;
+    std::unique_ptr<RealtimeSafe::ComboBoxAttachment> typeAttachment;
+    std::unique_ptr<RealtimeSafe::SliderAttachment> gainAttachment, qAttachment;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BandEditor)
 };

@@ -7,6 +7,7 @@
 #include "editor/FrequencyCurve.h"
 #include "editor/Look.h"
 #include "editor/Meter.h"
+#include "editor/ParameterAttachments.h"
 #include "editor/SpectrumAnalyzer.h"
 #include "editor/XYPad.h"
 
@@ -65,8 +66,8 @@ public:
     void clearPresetMenus();
     // ---- end of preset browser helpers ----
 
-    using SliderAttachment = juce::AudioProcessorValueTreeState::SliderAttachment;
-    using ButtonAttachment = juce::AudioProcessorValueTreeState::ButtonAttachment;
+    using SliderAttachment = RealtimeSafe::SliderAttachment;
+    using ButtonAttachment = RealtimeSafe::ButtonAttachment;
 
     MorvikAudioProcessor& audioProcessor;
     juce::AudioProcessorValueTreeState& apvts;

@@ -28,8 +28,8 @@ XYPad::XYPadHandle::XYPadHandle (XYPad& pad, juce::RangedAudioParameter& frequen
     };
 
     // No initial update: the handle waits at (0, 0) for the pad's first layout.
-    xAttach = std::make_unique<juce::ParameterAttachment> (*xParam, prmChangedCallback, nullptr);
-    yAttach = std::make_unique<juce::ParameterAttachment> (*yParam, prmChangedCallback, nullptr);
+    xAttach = std::make_unique<RealtimeSafe::ParameterAttachment> (*xParam, prmChangedCallback, nullptr);
+    yAttach = std::make_unique<RealtimeSafe::ParameterAttachment> (*yParam, prmChangedCallback, nullptr);
 }
 
 //==============================================================================

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "editor/ParameterAttachments.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <functional>
@@ -28,7 +30,7 @@ public:
         float x = 0.0f, y = 0.0f;
         juce::RangedAudioParameter* xParam = nullptr;
         juce::RangedAudioParameter* yParam = nullptr;
-        std::unique_ptr<juce::ParameterAttachment> xAttach, yAttach;
+        std::unique_ptr<RealtimeSafe::ParameterAttachment> xAttach, yAttach;
         std::function<void (float)> prmChangedCallback;
 
     private:

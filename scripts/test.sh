@@ -17,8 +17,8 @@ jobs=$(nproc)
 
 # test_realtime replaces malloc itself to count allocations, which the sanitizers' own allocators
 # cannot share; it runs in the plain build above.
-engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_host_state test_hosts_vst3_state test_editor_cycles)
-threading_tests=(test_bands test_analyser_feed test_chain test_editor_cycles test_band_coupling_threads)
+engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_host_state test_hosts_vst3_state test_editor_cycles test_attachments)
+threading_tests=(test_bands test_analyser_feed test_chain test_editor_cycles test_band_coupling_threads test_attachments)
 
 sanitized_build() {
     local dir=$1 sanitizers=$2
