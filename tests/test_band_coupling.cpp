@@ -2,6 +2,7 @@
 #include "engine/ParameterIds.h"
 #include "support/PeerMouse.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ enum Type
 class BandCouplingTest : public ::testing::Test
 {
 protected:
-    BandCouplingTest() { test::ignoreXErrors(); }
+    BandCouplingTest() { hostkit::tolerateXErrors(); }
     ~BandCouplingTest() override
     {
         editor.reset();

@@ -4,8 +4,8 @@
 
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/DisplaySupport.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 TEST (EditorCycles, FiftyWindowsComeAndGoWhileAudioFlowsAndParametersMove)
 {
     juce::ScopedJuceInitialiser_GUI gui;
-    test::tolerateXErrors();
+    hostkit::tolerateXErrors();
     auto processor = test::makePreparedProcessor (48000.0, 128);
     std::atomic<bool> stop { false };
     std::atomic<int> blocks { 0 }, changes { 0 };

@@ -2,7 +2,6 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include <dlfcn.h>
 #include <map>
 #include <vector>
 
@@ -66,17 +65,6 @@ struct HostRecorder : juce::AudioProcessorListener
     std::map<int, std::vector<float>> values;
     std::map<int, int> begins, ends;
 };
-
-// Without a window manager (Xvfb) the X server refuses some of the framework's window properties;
-// Xlib's default handler would end the process over such harmless errors. Call once the framework's
-// GUI is initialised and before a window opens.
-inline void ignoreXErrors()
-{
-    using Handler = int (*) (void*, void*);
-    if (auto* x11 = dlopen ("libX11.so.6", RTLD_LAZY))
-        if (auto* setHandler = reinterpret_cast<Handler (*) (Handler)> (dlsym (x11, "XSetErrorHandler")))
-            setHandler ([] (void*, void*) { return 0; });
-}
 
 // Runs the message loop for a while, so asynchronous updates and repaints are delivered.
 inline void pumpMessages (int milliseconds = 30)
