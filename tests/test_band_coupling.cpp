@@ -1,6 +1,6 @@
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/PeerMouse.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"
 
@@ -31,7 +31,7 @@ protected:
 
     void open()
     {
-        editor.reset (dynamic_cast<MorvikAudioProcessorEditor*> (processor->createEditorIfNeeded()));
+        editor = test::openEditor (*processor);
         ASSERT_NE (editor, nullptr);
         editor->addToDesktop (0);
         editor->setVisible (true);

@@ -1,6 +1,6 @@
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/PeerMouse.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -55,8 +55,7 @@ TEST (BandCouplingThreads, HostAutomationWhileThePadIsDraggedAndTheEditorPaints)
 {
     juce::ScopedJuceInitialiser_GUI gui;
     auto processor = test::makePreparedProcessor (48000.0, 256);
-    std::unique_ptr<MorvikAudioProcessorEditor> editor (
-        dynamic_cast<MorvikAudioProcessorEditor*> (processor->createEditorIfNeeded()));
+    const auto editor = test::openEditor (*processor);
     ASSERT_NE (editor, nullptr);
     auto& pad = editor->xyPad;
 

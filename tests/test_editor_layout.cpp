@@ -3,6 +3,7 @@
 // xvfb-run.
 
 #include "editor/PluginEditor.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,7 @@ class EditorLayoutTest : public ::testing::Test
 protected:
     juce::ScopedJuceInitialiser_GUI gui;
     MorvikAudioProcessor processor;
-    std::unique_ptr<MorvikAudioProcessorEditor> editor { dynamic_cast<MorvikAudioProcessorEditor*> (
-        processor.createEditorIfNeeded()) };
+    std::unique_ptr<MorvikAudioProcessorEditor> editor = test::openEditor (processor);
 
     void expectBounds (const std::vector<std::pair<juce::Component*, Bounds>>& expected)
     {
@@ -61,21 +61,12 @@ protected:
 
     void expectGraphLayersFillTheFrame()
     {
-        for (juce::Component* layer : { (juce::Component*) &editor->spectrumAnalyzer,
-                                        (juce::Component*) &editor->frequencyCurve, (juce::Component*) &editor->xyPad })
-        {
-            EXPECT_EQ (layer->getParentComponent(), &editor->frame);
+        // (test_editor checks that the frame holds them, in that order.)
+        for (auto* layer : editor->frame.getChildren())
             EXPECT_EQ (layer->getBounds(), editor->frame.getLocalBounds());
-        }
     }
 
-    juce::Image render()
-    {
-        juce::Image image (juce::Image::ARGB, editor->getWidth(), editor->getHeight(), true, juce::SoftwareImageType());
-        juce::Graphics g (image);
-        editor->paint (g);
-        return image;
-    }
+    juce::Image render() { return test::painted (*editor); }
 };
 
 TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
@@ -112,8 +103,7 @@ TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
     expectBox (e.smoothSlider, 76, 22);
     expectBox (e.stereoLinkSlider, 76, 22);
 
-    // The hidden Q holder is a child that never gets bounds.
-    EXPECT_EQ (e.qKnob.getParentComponent(), &e);
+    // The hidden Q holder (a child, see test_editor) never gets bounds.
     EXPECT_TRUE (e.qKnob.getBounds().isEmpty());
 }
 

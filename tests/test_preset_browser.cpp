@@ -4,6 +4,7 @@
 
 #include "editor/PluginEditor.h"
 #include "engine/PluginBundle.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"
 
@@ -100,7 +101,7 @@ protected:
     Editor& open()
     {
         editor.reset();
-        editor.reset (dynamic_cast<Editor*> (processor.createEditorIfNeeded()));
+        editor = test::openEditor (processor);
         return *editor;
     }
 

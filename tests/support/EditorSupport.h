@@ -1,6 +1,7 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "editor/PluginEditor.h"
+#include "engine/PluginProcessor.h"
 
 #include <map>
 #include <vector>
@@ -65,6 +66,22 @@ struct HostRecorder : juce::AudioProcessorListener
     std::map<int, std::vector<float>> values;
     std::map<int, int> begins, ends;
 };
+
+// The processor's own editor, as a host opens it (not on screen).
+inline std::unique_ptr<MorvikAudioProcessorEditor> openEditor (MorvikAudioProcessor& processor)
+{
+    return std::unique_ptr<MorvikAudioProcessorEditor> (
+        dynamic_cast<MorvikAudioProcessorEditor*> (processor.createEditorIfNeeded()));
+}
+
+// What the component's own paint() draws (no children), in a fresh transparent image of its size.
+inline juce::Image painted (juce::Component& component)
+{
+    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true, juce::SoftwareImageType());
+    juce::Graphics g (image);
+    component.paint (g);
+    return image;
+}
 
 // Runs the message loop for a while, so asynchronous updates and repaints are delivered.
 inline void pumpMessages (int milliseconds = 30)
