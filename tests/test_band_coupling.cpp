@@ -23,11 +23,7 @@ class BandCouplingTest : public ::testing::Test
 {
 protected:
     BandCouplingTest() { hostkit::tolerateXErrors(); }
-    ~BandCouplingTest() override
-    {
-        editor.reset();
-        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
-    }
+    ~BandCouplingTest() override { editor.reset(); }
 
     void open()
     {
@@ -220,8 +216,7 @@ TEST_F (BandCouplingTest, BandTwosQFollowsWhatQKnobLastHeld)
 
 TEST_F (BandCouplingTest, RunsOnTheLv2BuildsParameterNames)
 {
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-    processor = std::make_unique<MorvikAudioProcessor>();
+    processor = test::makeLv2Processor();
     ASSERT_NE (processor->apvts.getParameter ("Band1Type"), nullptr);
     set (1, ParameterIds::bandType, peak);
     set (1, ParameterIds::bandQ, 2.5f);

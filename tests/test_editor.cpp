@@ -187,13 +187,8 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
 
 TEST_F (EditorTest, Lv2BuildFindsItsBandParametersUnderTheirLv2Names)
 {
-    // What the LV2 wrapper does before it creates the processor.
-    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
-    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-    MorvikAudioProcessor processor;
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
-    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+    auto lv2 = test::makeLv2Processor();
+    auto& processor = *lv2;
 
     const auto editor = test::openEditor (processor);
     const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (processor, processor.apvts);

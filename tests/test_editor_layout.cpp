@@ -202,14 +202,9 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
 
     // Panel outlines, half-way down their left edges: the offset outer line in blackUltraPelko covers
     // [x, x + 2), the inner line of the inset panel in blackPelko the next pixels.
-    EXPECT_EQ (plain.getPixelAt (25, 180), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (26, 180), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (27, 180), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (28, 180), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (117, 420), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (118, 420), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (119, 420), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (120, 420), blackPelko);
+    for (auto [x, y] : { std::pair { 25, 180 }, std::pair { 117, 420 } })
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ (plain.getPixelAt (x + i, y), i < 2 ? blackUltraPelko : blackPelko) << x + i << "," << y;
 
     // Inside the panels the texture lies over the panel gradient at half opacity; outside it does not.
     for (auto [x, y] : { std::pair { 40, 180 }, std::pair { 130, 420 }, std::pair { 800, 300 } })
@@ -249,9 +244,8 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
     const juce::Point<float> centre (e.windowGradient.point1), edge (e.windowGradient.point2);
     const auto expected = e.windowGradient.getColourAtPosition (centre.getDistanceFrom ({ 100.5f, 20.5f })
                                                                 / centre.getDistanceFrom (edge));
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getRed(), expected.getRed(), 2);
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getGreen(), expected.getGreen(), 2);
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getBlue(), expected.getBlue(), 2);
+    for (auto channel : { &juce::Colour::getRed, &juce::Colour::getGreen, &juce::Colour::getBlue })
+        EXPECT_NEAR ((noLogo.getPixelAt (100, 20).*channel)(), (expected.*channel)(), 2);
 
     // On a display with two physical pixels per point the background is drawn at that resolution,
     // not enlarged: the border's lines keep sharp edges at twice the coordinates.

@@ -28,7 +28,7 @@ void pump()
 }
 
 // Lets the menu's 500 ms grace time run out.
-void waitPastGrace() { juce::MessageManager::getInstance()->runDispatchLoopUntil (600); }
+void waitPastGrace() { test::pumpMessages (600); }
 
 // A click as the mouse gives it: posted, then toggling the button (PRESETS) before its handler.
 void click (juce::Button& button)

@@ -74,6 +74,18 @@ inline std::unique_ptr<MorvikAudioProcessorEditor> openEditor (MorvikAudioProces
         dynamic_cast<MorvikAudioProcessorEditor*> (processor.createEditorIfNeeded()));
 }
 
+// A processor made as the LV2 wrapper makes one: its band parameters are named "Band1Freq" and so on.
+inline std::unique_ptr<MorvikAudioProcessor> makeLv2Processor()
+{
+    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+    auto processor = std::make_unique<MorvikAudioProcessor>();
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+    return processor;
+}
+
 // What the component's own paint() draws (no children), in a fresh transparent image of its size.
 inline juce::Image painted (juce::Component& component)
 {
