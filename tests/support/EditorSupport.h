@@ -2,8 +2,11 @@
 
 #include "editor/PluginEditor.h"
 #include "engine/PluginProcessor.h"
+#include "support/TestSupport.h"
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <vector>
 
 namespace test
@@ -84,6 +87,22 @@ inline std::unique_ptr<MorvikAudioProcessor> makeLv2Processor()
     juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
     juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
     return processor;
+}
+
+// A 220 Hz sine through a prepared processor in blocks, without pause, on a thread of its own as a
+// host's audio thread would, until `stop`; counts the blocks.
+inline std::thread audioThread (MorvikAudioProcessor& processor, int blockSize, const std::atomic<bool>& stop,
+                                std::atomic<int>& blocks)
+{
+    return std::thread ([&processor, blockSize, &stop, &blocks] {
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::MidiBuffer midi;
+        for (int start = 0; ! stop.load(); start += blockSize, ++blocks)
+        {
+            fillSine (buffer, processor.sampleRate.load(), 220.0, 0.7f, start);
+            processor.processBlock (buffer, midi);
+        }
+    });
 }
 
 // What the component's own paint() draws (no children), in a fresh transparent image of its size.
