@@ -1,5 +1,6 @@
 #include "editor/SpectrumAnalyzer.h"
 #include "engine/ParameterIds.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -159,14 +160,7 @@ protected:
             dataTick();
     }
 
-    juce::Image paintImage()
-    {
-        juce::Image image (juce::Image::ARGB, analyser.getWidth(), analyser.getHeight(), true,
-                           juce::SoftwareImageType());
-        juce::Graphics g (image);
-        analyser.paint (g);
-        return image;
-    }
+    juce::Image paintImage() { return test::painted (analyser); }
 
     // The index of the column that shows `bin`.
     int columnOf (int bin)

@@ -1,7 +1,8 @@
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/PeerMouse.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -21,16 +22,12 @@ enum Type
 class BandCouplingTest : public ::testing::Test
 {
 protected:
-    BandCouplingTest() { test::ignoreXErrors(); }
-    ~BandCouplingTest() override
-    {
-        editor.reset();
-        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
-    }
+    BandCouplingTest() { hostkit::tolerateXErrors(); }
+    ~BandCouplingTest() override { editor.reset(); }
 
     void open()
     {
-        editor.reset (dynamic_cast<MorvikAudioProcessorEditor*> (processor->createEditorIfNeeded()));
+        editor = test::openEditor (*processor);
         ASSERT_NE (editor, nullptr);
         editor->addToDesktop (0);
         editor->setVisible (true);
@@ -219,8 +216,7 @@ TEST_F (BandCouplingTest, BandTwosQFollowsWhatQKnobLastHeld)
 
 TEST_F (BandCouplingTest, RunsOnTheLv2BuildsParameterNames)
 {
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-    processor = std::make_unique<MorvikAudioProcessor>();
+    processor = test::makeLv2Processor();
     ASSERT_NE (processor->apvts.getParameter ("Band1Type"), nullptr);
     set (1, ParameterIds::bandType, peak);
     set (1, ParameterIds::bandQ, 2.5f);

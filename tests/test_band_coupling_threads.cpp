@@ -1,6 +1,6 @@
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/PeerMouse.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -55,8 +55,7 @@ TEST (BandCouplingThreads, HostAutomationWhileThePadIsDraggedAndTheEditorPaints)
 {
     juce::ScopedJuceInitialiser_GUI gui;
     auto processor = test::makePreparedProcessor (48000.0, 256);
-    std::unique_ptr<MorvikAudioProcessorEditor> editor (
-        dynamic_cast<MorvikAudioProcessorEditor*> (processor->createEditorIfNeeded()));
+    const auto editor = test::openEditor (*processor);
     ASSERT_NE (editor, nullptr);
     auto& pad = editor->xyPad;
 
@@ -72,16 +71,8 @@ TEST (BandCouplingThreads, HostAutomationWhileThePadIsDraggedAndTheEditorPaints)
         p->addListener (&watch);
 
     std::atomic<bool> stop { false };
-    std::atomic<int> automationRounds { 0 };
-    std::thread audio ([&] {
-        juce::AudioBuffer<float> buffer (2, 256);
-        juce::MidiBuffer midi;
-        while (! stop.load())
-        {
-            test::fillSine (buffer, 48000.0, 440.0, 0.5f);
-            processor->processBlock (buffer, midi);
-        }
-    });
+    std::atomic<int> automationRounds { 0 }, blocks { 0 };
+    auto audio = test::audioThread (*processor, 256, stop, blocks);
     // Sweeps every gain across the -23 dB threshold, as automation lanes would.
     std::thread automation ([&] {
         for (int i = 0; ! stop.load(); ++i, ++automationRounds)

@@ -1,5 +1,6 @@
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -15,16 +16,14 @@ TEST_F (EditorTest, OpensTheAnalyserFeedForItsLifetime)
 {
     MorvikAudioProcessor processor;
     {
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
-        ASSERT_NE (dynamic_cast<MorvikAudioProcessorEditor*> (editor.get()), nullptr);
+        const auto editor = test::openEditor (processor);
+        ASSERT_NE (editor, nullptr);
         EXPECT_TRUE (processor.analyserEnabled.load());
         // No rate known yet: one second at 48 kHz, one sample less usable.
         EXPECT_EQ (processor.analyserFifo.getTotalSize(), 48000);
         EXPECT_EQ (processor.analyserFifo.getFreeSpace(), 47999);
         EXPECT_EQ (processor.analyserBuffer.getNumChannels(), 1);
         EXPECT_EQ (processor.analyserBuffer.getNumSamples(), 48000);
-        EXPECT_EQ (editor->getWidth(), 900);
-        EXPECT_EQ (editor->getHeight(), 530);
     }
     EXPECT_FALSE (processor.analyserEnabled.load());
 
@@ -32,7 +31,7 @@ TEST_F (EditorTest, OpensTheAnalyserFeedForItsLifetime)
     for (const auto [rate, size] : { std::pair { 44100.7, 44100 }, std::pair { 96000.0, 96000 } })
     {
         processor.prepareToPlay (rate, 256);
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+        const auto editor = test::openEditor (processor);
         EXPECT_TRUE (processor.analyserEnabled.load());
         EXPECT_EQ (processor.analyserFifo.getTotalSize(), size);
         EXPECT_EQ (processor.analyserBuffer.getNumSamples(), size);
@@ -45,14 +44,12 @@ TEST_F (EditorTest, KeepsItsSizeWithinLimitsAndRestoresIt)
 {
     MorvikAudioProcessor processor;
     {
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+        const auto editor = test::openEditor (processor);
         EXPECT_TRUE (editor->isResizable());
 
         // Hosts resize through the editor's constrainer, which holds the ratio and the limits.
         editor->setBoundsConstrained ({ 0, 0, 1200, 600 });
         EXPECT_NEAR ((double) editor->getWidth() / editor->getHeight(), 900.0 / 530.0, 0.01);
-        EXPECT_EQ (processor.editorWidth, editor->getWidth());
-        EXPECT_EQ (processor.editorHeight, editor->getHeight());
 
         editor->setBoundsConstrained ({ 0, 0, 5000, 3000 });
         EXPECT_LE (editor->getWidth(), 1800);
@@ -61,27 +58,20 @@ TEST_F (EditorTest, KeepsItsSizeWithinLimitsAndRestoresIt)
         editor->setBoundsConstrained ({ 0, 0, 100, 50 });
         EXPECT_GE (editor->getWidth(), 450);
         EXPECT_GE (editor->getHeight(), 265);
-        EXPECT_EQ (processor.editorWidth, editor->getWidth());
 
         editor->setBoundsConstrained ({ 0, 0, 1350, 795 });
     }
 
-    std::unique_ptr<juce::AudioProcessorEditor> editor (processor.createEditorIfNeeded());
+    const auto editor = test::openEditor (processor);
     EXPECT_EQ (editor->getWidth(), 1350);
     EXPECT_EQ (editor->getHeight(), 795);
-}
-
-MorvikAudioProcessorEditor& open (MorvikAudioProcessor& processor, std::unique_ptr<juce::AudioProcessorEditor>& holder)
-{
-    holder.reset (processor.createEditorIfNeeded());
-    return dynamic_cast<MorvikAudioProcessorEditor&> (*holder);
 }
 
 TEST_F (EditorTest, ChildrenStackInConstructionOrder)
 {
     MorvikAudioProcessor processor;
-    std::unique_ptr<juce::AudioProcessorEditor> holder;
-    auto& e = open (processor, holder);
+    const auto editor = test::openEditor (processor);
+    auto& e = *editor;
 
     const std::vector<juce::Component*> expected {
         &e.presetButton,  &e.previousPresetButton, &e.nextPresetButton, &e.meter,          &e.sidechainLabel,
@@ -97,14 +87,13 @@ TEST_F (EditorTest, ChildrenStackInConstructionOrder)
     EXPECT_TRUE (e.isOpaque());
     EXPECT_EQ (e.getTimerInterval(), 33);
     EXPECT_EQ (&e.getLookAndFeel(), &e.look);
-    EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &e.look);
 }
 
 TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
 {
     MorvikAudioProcessor processor;
-    std::unique_ptr<juce::AudioProcessorEditor> holder;
-    auto& e = open (processor, holder);
+    const auto editor = test::openEditor (processor);
+    auto& e = *editor;
 
     const std::pair<juce::Slider*, const char*> controls[] = {
         { &e.makeupSlider, ParameterIds::makeup },     { &e.characterSlider, ParameterIds::character },
@@ -123,7 +112,6 @@ TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
         const float fromUser = range.snapToLegalValue (range.convertFrom0to1 (0.7f));
         slider->setValue (fromUser, juce::sendNotificationSync);
         EXPECT_NEAR (test::getParameter (processor, id), fromUser, 1e-4) << id;
-        EXPECT_EQ (slider->getTextBoxPosition(), juce::Slider::TextBoxBelow) << id;
     }
 
     // The threshold's value text is hidden over the meter.
@@ -146,8 +134,8 @@ TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
 TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
 {
     auto processor = test::makePreparedProcessor (48000.0, 512);
-    std::unique_ptr<juce::AudioProcessorEditor> holder;
-    auto& e = open (*processor, holder);
+    const auto editor = test::openEditor (*processor);
+    auto& e = *editor;
     e.stopTimer(); // the test ticks by hand
     auto& needle = e.meter.needle;
 
@@ -168,7 +156,7 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
 
     // A click on the power switch: "Power" goes off, the meter is disabled and cleared.
     e.powerButton.triggerClick();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    test::pumpMessages (20);
     EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 0.0f);
     EXPECT_FALSE (e.meter.isEnabled());
     for (auto value : needle.historyA)
@@ -191,7 +179,7 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
 
     // Clicking it on again clears again and enables the meter.
     e.powerButton.triggerClick();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    test::pumpMessages (20);
     EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 1.0f);
     EXPECT_TRUE (e.meter.isEnabled());
     EXPECT_EQ (needle.historyA[0], 0.0f);
@@ -199,16 +187,10 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
 
 TEST_F (EditorTest, Lv2BuildFindsItsBandParametersUnderTheirLv2Names)
 {
-    // What the LV2 wrapper does before it creates the processor.
-    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
-    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
-    MorvikAudioProcessor processor;
-    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
-    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+    auto lv2 = test::makeLv2Processor();
+    auto& processor = *lv2;
 
-    std::unique_ptr<juce::AudioProcessorEditor> holder;
-    auto& e = open (processor, holder);
+    const auto editor = test::openEditor (processor);
     const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (processor, processor.apvts);
     ASSERT_EQ (handles.size(), 3u);
     for (int band = 1; band <= 3; ++band)
@@ -219,6 +201,6 @@ TEST_F (EditorTest, Lv2BuildFindsItsBandParametersUnderTheirLv2Names)
         EXPECT_EQ (freq->getParameterID(), "Band" + juce::String (band) + "Freq");
         EXPECT_EQ (gain->getParameterID(), "Band" + juce::String (band) + "Gain");
     }
-    e.makeupSlider.setValue (5.0, juce::sendNotificationSync);
+    editor->makeupSlider.setValue (5.0, juce::sendNotificationSync);
     EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::makeup), 5.0f);
 }

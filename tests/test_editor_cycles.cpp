@@ -4,8 +4,9 @@
 
 #include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/DisplaySupport.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +16,12 @@
 TEST (EditorCycles, FiftyWindowsComeAndGoWhileAudioFlowsAndParametersMove)
 {
     juce::ScopedJuceInitialiser_GUI gui;
-    test::tolerateXErrors();
+    hostkit::tolerateXErrors();
     auto processor = test::makePreparedProcessor (48000.0, 128);
     std::atomic<bool> stop { false };
     std::atomic<int> blocks { 0 }, changes { 0 };
 
-    std::thread audio ([&] {
-        juce::AudioBuffer<float> buffer (2, 128);
-        juce::MidiBuffer midi;
-        int start = 0;
-        while (! stop.load())
-        {
-            test::fillSine (buffer, 48000.0, 220.0, 0.7f, start);
-            start += 128;
-            processor->processBlock (buffer, midi);
-            ++blocks;
-        }
-    });
+    auto audio = test::audioThread (*processor, 128, stop, blocks);
 
     // Host automation: parameter changes arrive on a thread of their own, band gains included (so
     // the band coupling and the curve see changes from outside the message thread).
@@ -53,7 +43,7 @@ TEST (EditorCycles, FiftyWindowsComeAndGoWhileAudioFlowsAndParametersMove)
 
     for (int cycle = 0; cycle < 50; ++cycle)
     {
-        std::unique_ptr<juce::AudioProcessorEditor> editor (processor->createEditorIfNeeded());
+        auto editor = test::openEditor (*processor);
         ASSERT_NE (editor, nullptr);
         EXPECT_TRUE (processor->analyserEnabled.load());
         // Every tenth one goes on screen, at the smallest or largest size, so it paints as well; the
@@ -64,7 +54,7 @@ TEST (EditorCycles, FiftyWindowsComeAndGoWhileAudioFlowsAndParametersMove)
             editor->setVisible (true);
             editor->setSize (cycle % 20 == 0 ? 450 : 1800, cycle % 20 == 0 ? 265 : 1060);
         }
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (30);
+        test::pumpMessages (30);
         editor.reset();
         EXPECT_FALSE (processor->analyserEnabled.load());
     }

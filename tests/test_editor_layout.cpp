@@ -3,6 +3,7 @@
 // xvfb-run.
 
 #include "editor/PluginEditor.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,7 @@ class EditorLayoutTest : public ::testing::Test
 protected:
     juce::ScopedJuceInitialiser_GUI gui;
     MorvikAudioProcessor processor;
-    std::unique_ptr<MorvikAudioProcessorEditor> editor { dynamic_cast<MorvikAudioProcessorEditor*> (
-        processor.createEditorIfNeeded()) };
+    std::unique_ptr<MorvikAudioProcessorEditor> editor = test::openEditor (processor);
 
     void expectBounds (const std::vector<std::pair<juce::Component*, Bounds>>& expected)
     {
@@ -61,21 +61,12 @@ protected:
 
     void expectGraphLayersFillTheFrame()
     {
-        for (juce::Component* layer : { (juce::Component*) &editor->spectrumAnalyzer,
-                                        (juce::Component*) &editor->frequencyCurve, (juce::Component*) &editor->xyPad })
-        {
-            EXPECT_EQ (layer->getParentComponent(), &editor->frame);
+        // (test_editor checks that the frame holds them, in that order.)
+        for (auto* layer : editor->frame.getChildren())
             EXPECT_EQ (layer->getBounds(), editor->frame.getLocalBounds());
-        }
     }
 
-    juce::Image render()
-    {
-        juce::Image image (juce::Image::ARGB, editor->getWidth(), editor->getHeight(), true, juce::SoftwareImageType());
-        juce::Graphics g (image);
-        editor->paint (g);
-        return image;
-    }
+    juce::Image render() { return test::painted (*editor); }
 };
 
 TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
@@ -112,8 +103,7 @@ TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
     expectBox (e.smoothSlider, 76, 22);
     expectBox (e.stereoLinkSlider, 76, 22);
 
-    // The hidden Q holder is a child that never gets bounds.
-    EXPECT_EQ (e.qKnob.getParentComponent(), &e);
+    // The hidden Q holder (a child, see test_editor) never gets bounds.
     EXPECT_TRUE (e.qKnob.getBounds().isEmpty());
 }
 
@@ -212,14 +202,9 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
 
     // Panel outlines, half-way down their left edges: the offset outer line in blackUltraPelko covers
     // [x, x + 2), the inner line of the inset panel in blackPelko the next pixels.
-    EXPECT_EQ (plain.getPixelAt (25, 180), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (26, 180), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (27, 180), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (28, 180), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (117, 420), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (118, 420), blackUltraPelko);
-    EXPECT_EQ (plain.getPixelAt (119, 420), blackPelko);
-    EXPECT_EQ (plain.getPixelAt (120, 420), blackPelko);
+    for (auto [x, y] : { std::pair { 25, 180 }, std::pair { 117, 420 } })
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ (plain.getPixelAt (x + i, y), i < 2 ? blackUltraPelko : blackPelko) << x + i << "," << y;
 
     // Inside the panels the texture lies over the panel gradient at half opacity; outside it does not.
     for (auto [x, y] : { std::pair { 40, 180 }, std::pair { 130, 420 }, std::pair { 800, 300 } })
@@ -259,9 +244,8 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
     const juce::Point<float> centre (e.windowGradient.point1), edge (e.windowGradient.point2);
     const auto expected = e.windowGradient.getColourAtPosition (centre.getDistanceFrom ({ 100.5f, 20.5f })
                                                                 / centre.getDistanceFrom (edge));
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getRed(), expected.getRed(), 2);
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getGreen(), expected.getGreen(), 2);
-    EXPECT_NEAR (noLogo.getPixelAt (100, 20).getBlue(), expected.getBlue(), 2);
+    for (auto channel : { &juce::Colour::getRed, &juce::Colour::getGreen, &juce::Colour::getBlue })
+        EXPECT_NEAR ((noLogo.getPixelAt (100, 20).*channel)(), (expected.*channel)(), 2);
 
     // On a display with two physical pixels per point the background is drawn at that resolution,
     // not enlarged: the border's lines keep sharp edges at twice the coordinates.

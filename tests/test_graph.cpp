@@ -4,6 +4,7 @@
 #include "editor/PluginEditor.h"
 #include "editor/Utils.h"
 #include "engine/ParameterIds.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -271,8 +272,8 @@ TEST_F (CurveTest, ChangesFromAnyThreadShowAtTheNextTick)
             EXPECT_FALSE (curve.rebuildIfStale()) << id;
         }
 
-    std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
-    auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
+    const auto opened = test::openEditor (*processor);
+    auto& editor = *opened;
     auto& shown = editor.frequencyCurve;
     EXPECT_EQ (shown.getBounds(), editor.frame.getLocalBounds());
     const auto before = shown.curvePath.getBounds();

@@ -1,5 +1,6 @@
 #include "editor/Look.h"
 #include "editor/Meter.h"
+#include "support/EditorSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,6 @@ namespace
 {
 constexpr float centre = 100.0f;
 const juce::Rectangle<float> atCentre (centre, centre, 0.0f, 0.0f);
-
-juce::Image paintNeedle (MeterNeedle& needle)
-{
-    juce::Image image (juce::Image::ARGB, needle.getWidth(), needle.getHeight(), true);
-    juce::Graphics g (image);
-    needle.paint (g);
-    return image;
-}
 
 void expectColour (const juce::Image& image, int x, int y, juce::Colour expected)
 {
@@ -47,7 +40,7 @@ TEST_F (MeterTest, EmptyHistoriesShowOnlyTheOutlineOutsideTheInputShape)
     EXPECT_EQ (needle.getBounds(), meter.getLocalBounds());
     EXPECT_EQ (meter.background.getBounds(), meter.getLocalBounds());
 
-    const auto image = paintNeedle (needle);
+    const auto image = test::painted (needle);
     EXPECT_EQ (needle.pathA1.getBounds(), needle.pathB1.getBounds());
     EXPECT_NEAR (needle.pathA1.getBounds().getY(), centre - 60.0f, 0.01f);
     EXPECT_NEAR (needle.pathA1.getBounds().getRight(), centre, 1.0e-3f);
@@ -99,7 +92,7 @@ TEST_F (MeterTest, RedFollowsTheNewestReductionAndResizingClears)
     {
         needle.historyA.fill (-20.0f);
         needle.historyA[0] = newest;
-        expectColour (paintNeedle (needle), 80, 12, redPelko.darker (darkening));
+        expectColour (test::painted (needle), 80, 12, redPelko.darker (darkening));
     }
 
     needle.historyB.fill (3.0f);

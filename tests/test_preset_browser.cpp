@@ -4,32 +4,18 @@
 
 #include "editor/PluginEditor.h"
 #include "engine/PluginBundle.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <iostream>
 #include <sstream>
 
 namespace
 {
 using Editor = MorvikAudioProcessorEditor;
-
-// Without a window manager, Xvfb refuses some window properties that JUCE sets on the menu's
-// window; Xlib's default handler would end the program over them. Plug-in hosts install a handler
-// of their own; this one ignores the errors. Xlib is reached through the copy JUCE loaded.
-void ignoreXErrors()
-{
-    using Handler = int (*) (void*, void*);
-    static const bool installed = [] {
-        if (auto* xlib = dlopen ("libX11.so.6", RTLD_NOW))
-            if (auto* setHandler = (Handler (*) (Handler)) dlsym (xlib, "XSetErrorHandler"))
-                return setHandler ([] (void*, void*) { return 0; }), true;
-        return false;
-    }();
-    ASSERT_TRUE (installed);
-}
 
 // Delivers the messages posted so far (clicks, menu results) and returns at once: an open menu
 // left alone under Xvfb, where no window has the input focus, closes itself on its next timer tick.
@@ -42,7 +28,7 @@ void pump()
 }
 
 // Lets the menu's 500 ms grace time run out.
-void waitPastGrace() { juce::MessageManager::getInstance()->runDispatchLoopUntil (600); }
+void waitPastGrace() { test::pumpMessages (600); }
 
 // A click as the mouse gives it: posted, then toggling the button (PRESETS) before its handler.
 void click (juce::Button& button)
@@ -79,7 +65,7 @@ protected:
     // folder is made here, as a plug-in bundle would hold it.
     void SetUp() override
     {
-        ignoreXErrors();
+        hostkit::tolerateXErrors();
         contents.deleteRecursively();
         ASSERT_TRUE (folder.createDirectory());
         ASSERT_EQ (folder.getParentDirectory().getParentDirectory(), contents);
@@ -115,7 +101,7 @@ protected:
     Editor& open()
     {
         editor.reset();
-        editor.reset (dynamic_cast<Editor*> (processor.createEditorIfNeeded()));
+        editor = test::openEditor (processor);
         return *editor;
     }
 

@@ -1,8 +1,9 @@
 #include "editor/Look.h"
 #include "editor/XYPad.h"
 #include "engine/ParameterIds.h"
-#include "support/PeerMouse.h"
+#include "support/EditorSupport.h"
 #include "support/TestSupport.h"
+#include "tools/host/XErrors.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ juce::String id (int band, const char* suffix) { return ParameterIds::band (band
 class XYPadTest : public ::testing::Test
 {
 protected:
-    XYPadTest() { test::ignoreXErrors(); }
+    XYPadTest() { hostkit::tolerateXErrors(); }
 
     std::vector<XYPad::BandParameters> makeBands()
     {

@@ -1,6 +1,6 @@
 #include "support/RecordingContext.h"
 
-#include <dlfcn.h>
+#include "tools/host/XErrors.h"
 
 namespace test
 {
@@ -76,27 +76,10 @@ Recording::Recording (int width, int height)
       g (context)
 {}
 
-namespace
-{
-// Without a window manager on Xvfb the framework's windows raise harmless BadAtom errors, and the
-// framework installs its forgiving X error handler only in applications; Xlib's default one exits.
-void ignoreXErrors()
-{
-    static const bool installed = [] {
-        using Handler = int (*) (void*, void*);
-        if (auto* x11 = dlopen ("libX11.so.6", RTLD_NOW))
-            if (auto* setHandler = reinterpret_cast<Handler (*) (Handler)> (dlsym (x11, "XSetErrorHandler")))
-                setHandler ([] (void*, void*) { return 0; });
-        return true;
-    }();
-    juce::ignoreUnused (installed);
-}
-} // namespace
-
 Hover::Hover (juce::Component& c)
     : component (c)
 {
-    ignoreXErrors();
+    hostkit::tolerateXErrors();
     component.setVisible (true);
     component.addToDesktop (0);
     moveMouseTo (component.getLocalBounds().getCentre().toFloat());

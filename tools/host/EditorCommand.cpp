@@ -2,11 +2,10 @@
 
 #include "DemoSignal.h"
 #include "HostKit.h"
+#include "XErrors.h"
 #include "engine/ParameterIds.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
-
-#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
@@ -36,18 +35,6 @@ int fail (const juce::String& message)
 {
     std::cerr << "morvik_host editor: " << message << std::endl;
     return 1;
-}
-
-// Without a window manager (as under Xvfb) windows raise harmless X errors, whose default handler
-// ends the process. The framework loads Xlib at run time; take the same library.
-void tolerateXErrors()
-{
-    using Handler = int (*) (void*, void*);
-    using SetHandler = Handler (*) (Handler);
-
-    if (auto* xlib = dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL))
-        if (auto setHandler = reinterpret_cast<SetHandler> (dlsym (xlib, "XSetErrorHandler")))
-            setHandler ([] (void*, void*) { return 0; });
 }
 
 // The identifier the plug-in declares for a hosted parameter. LV2 reports it inside a URI; the

@@ -1,9 +1,12 @@
 #pragma once
 
-#include <juce_audio_processors/juce_audio_processors.h>
+#include "editor/PluginEditor.h"
+#include "engine/PluginProcessor.h"
+#include "support/TestSupport.h"
 
-#include <dlfcn.h>
+#include <atomic>
 #include <map>
+#include <thread>
 #include <vector>
 
 namespace test
@@ -67,15 +70,48 @@ struct HostRecorder : juce::AudioProcessorListener
     std::map<int, int> begins, ends;
 };
 
-// Without a window manager (Xvfb) the X server refuses some of the framework's window properties;
-// Xlib's default handler would end the process over such harmless errors. Call once the framework's
-// GUI is initialised and before a window opens.
-inline void ignoreXErrors()
+// The processor's own editor, as a host opens it (not on screen).
+inline std::unique_ptr<MorvikAudioProcessorEditor> openEditor (MorvikAudioProcessor& processor)
 {
-    using Handler = int (*) (void*, void*);
-    if (auto* x11 = dlopen ("libX11.so.6", RTLD_LAZY))
-        if (auto* setHandler = reinterpret_cast<Handler (*) (Handler)> (dlsym (x11, "XSetErrorHandler")))
-            setHandler ([] (void*, void*) { return 0; });
+    return std::unique_ptr<MorvikAudioProcessorEditor> (
+        dynamic_cast<MorvikAudioProcessorEditor*> (processor.createEditorIfNeeded()));
+}
+
+// A processor made as the LV2 wrapper makes one: its band parameters are named "Band1Freq" and so on.
+inline std::unique_ptr<MorvikAudioProcessor> makeLv2Processor()
+{
+    const auto previous = juce::PluginHostType::jucePlugInClientCurrentWrapperType;
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = juce::AudioProcessor::wrapperType_LV2;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_LV2);
+    auto processor = std::make_unique<MorvikAudioProcessor>();
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    juce::PluginHostType::jucePlugInClientCurrentWrapperType = previous;
+    return processor;
+}
+
+// A 220 Hz sine through a prepared processor in blocks, without pause, on a thread of its own as a
+// host's audio thread would, until `stop`; counts the blocks.
+inline std::thread audioThread (MorvikAudioProcessor& processor, int blockSize, const std::atomic<bool>& stop,
+                                std::atomic<int>& blocks)
+{
+    return std::thread ([&processor, blockSize, &stop, &blocks] {
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::MidiBuffer midi;
+        for (int start = 0; ! stop.load(); start += blockSize, ++blocks)
+        {
+            fillSine (buffer, processor.sampleRate.load(), 220.0, 0.7f, start);
+            processor.processBlock (buffer, midi);
+        }
+    });
+}
+
+// What the component's own paint() draws (no children), in a fresh transparent image of its size.
+inline juce::Image painted (juce::Component& component)
+{
+    juce::Image image (juce::Image::ARGB, component.getWidth(), component.getHeight(), true, juce::SoftwareImageType());
+    juce::Graphics g (image);
+    component.paint (g);
+    return image;
 }
 
 // Runs the message loop for a while, so asynchronous updates and repaints are delivered.
