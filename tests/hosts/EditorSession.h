@@ -80,6 +80,12 @@ public:
         return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
     }
 
+    void terminate()
+    {
+        if (pid > 0)
+            kill (pid, SIGTERM);
+    }
+
     void stop()
     {
         if (pid > 0)
@@ -184,9 +190,13 @@ public:
             juce::Thread::sleep (100);
     }
 
-    // Reads the report to the host's exit.
+    // Ends the host and reads its report. The host is started with a lifetime far longer than any
+    // test needs, so a busy machine cannot close the window under the test's feet; a moment for the
+    // host to take the last mouse events, then SIGTERM ends the window and the report follows.
     Report finish()
     {
+        juce::Thread::sleep (1000);
+        host.terminate();
         Report report;
         report.output = output;
         juce::String line;

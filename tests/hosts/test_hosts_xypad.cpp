@@ -24,7 +24,7 @@ TEST_P (HostedXYPad, DragMovesBandOneInOneGesturePerParameter)
     const juce::String format = GetParam();
     ASSERT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
     HostedEditor host (format, format == "vst3" ? MORVIK_VST3_BUNDLE : MORVIK_LV2_BUNDLE,
-                       { "--size", "900x530", "--seconds", "6" });
+                       { "--size", "900x530", "--seconds", "300" });
     ASSERT_TRUE (host.window.isNotEmpty()) << host.output;
 
     // Band 1 starts at 100 Hz and 0 dB: ten octaves from 20 Hz across the width, gain up the height.

@@ -39,7 +39,7 @@ std::map<juce::String, editorhost::Parameter> valuesAfterClicks (Format format,
     const editorhost::Display display;
     EXPECT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
     editorhost::HostedEditor host (hostkit::formatName (format).toLowerCase(), bundleFor (format).getFullPathName(),
-                                   { "--size", "900x530", "--seconds", "2" });
+                                   { "--size", "900x530", "--seconds", "300" });
     EXPECT_TRUE (host.window.isNotEmpty()) << host.output;
 
     for (auto point : clicks)
