@@ -424,3 +424,77 @@ TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
         }
     }
 }
+
+// A step down from 0.5 to 0.05 with an instant Smooth attack: the peak envelope falls as
+// 0.05 + 0.45 c^k with the stage's release of 0.6 x "Release" (60 ms for 100 ms).
+TEST (SmoothStage, ReleaseIsSixTenthsOfTheControl)
+{
+    constexpr double rate = 44100.0, threshold = 0.001, ratio = 2.0;
+    auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
+    for (auto [id, value] :
+         { std::pair { "Smooth", 100.0f }, { "Ratio", 2.0f }, { "Attack", 0.0f }, { "Release", 100.0f } })
+        test::setParameter (*processor, id, value);
+
+    detectorForConstantInput (*processor, 0.5f, 4, 256);
+    const auto detector = detectorForConstantInput (*processor, 0.05f, 12, 256);
+
+    const double gain = std::pow (10.0, 1.5);
+    const double c = std::exp (-2.0 * juce::MathConstants<double>::pi * 1000.0 / rate / 60.0);
+    for (const int k : { 1, 300, 1000, 2500 })
+    {
+        const double envelope =
+            threshold * std::pow (detector[(size_t) k - 1] / (0.05 * gain), 1.0 / (1.0 / ratio - 1.0));
+        const double expected = 0.05 + 0.45 * std::pow (c, k);
+        EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << "sample " << k;
+    }
+}
+
+// Steady detector levels give a crest factor of exactly 1, so automatic times read 0.16 s and
+// 1.84 s; the top of each range switches them on, one step below is a manual time.
+TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
+{
+    for (auto [attack, release, attackTime, releaseTime] :
+         { std::tuple { 50.01f, 1501.0f, 0.16, 1.84 }, { 50.0f, 1500.0f, 0.05, 1.5 }, { 10.0f, 1501.0f, 0.01, 1.84 } })
+    {
+        auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), useTransparentDetector);
+        test::setParameter (*processor, "Attack", attack);
+        test::setParameter (*processor, "Release", release);
+        detectorForConstantInput (*processor, 0.5f, 2, 512);
+
+        const auto& detector = processor->compressor.levelDetector;
+        EXPECT_NEAR (detector.attackTime, attackTime, 1.0e-9) << attack;
+        EXPECT_NEAR (detector.releaseTime, releaseTime, 1.0e-9) << release;
+    }
+}
+
+// Left 0.5, right 0.125 into the detector: with the chain's 50 % link the right side is measured at
+// the mean of itself and the louder side, 0.3125. -20 dB threshold at 4:1 takes 0.75 dB per dB above
+// it. The one ballistics state attacks at once to the left block's value, then releases (50 ms)
+// toward the right block's value through the right block.
+TEST (Routing, DetectorChannelsAreHalfLinked)
+{
+    auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
+        useTransparentDetector (p);
+        useDeterministicCompression (p);
+        for (auto [id, value] : { std::pair { "Compress", 20.0f }, { "Attack", 0.0f }, { "Makeup", 0.0f } })
+            test::setParameter (p, id, value);
+    });
+
+    juce::AudioBuffer<float> block (2, 512);
+    for (int chunk = 0; chunk < 3; ++chunk)
+    {
+        juce::FloatVectorOperations::fill (block.getWritePointer (0), 0.5f, 512);
+        juce::FloatVectorOperations::fill (block.getWritePointer (1), 0.125f, 512);
+        process (*processor, block);
+    }
+
+    const auto curve = [] (double measured) { return -0.75 * (20.0 * std::log10 (measured) + 20.0); };
+    const double left = curve (0.5), right = curve (0.3125), a = std::exp (-1.0 / (0.05 * 48000.0));
+    for (const int i : { 0, 100, 511 })
+    {
+        const double state = std::pow (a, i + 1) * left + (1.0 - std::pow (a, i + 1)) * right;
+        EXPECT_NEAR (block.getSample (0, i), 0.5 * std::pow (10.0, left / 20.0), 1.0e-6);
+        EXPECT_NEAR (block.getSample (1, i), 0.125 * std::pow (10.0, state / 20.0), 1.0e-6) << i;
+    }
+    EXPECT_NEAR (block.getSample (1, 511), 0.04000, 1.0e-5) << "worked by hand";
+}

@@ -227,6 +227,31 @@ TEST (CrestFactor, SteadyLevelGivesTheLongestTimesAndASineAboutHalf)
     EXPECT_NEAR (sine.releaseTime, 0.92, 0.92 * 0.015);
 }
 
+// A step up from 0.5 to 1.0: the peak track jumps to 1 at once, the mean one closes in with the
+// 0.2 s time constant per value, so the candidates rise from 0.16 s x its level at the step.
+TEST (CrestFactor, MeanTrackFollowsAStepWithATwoTenthsSecondTimeConstant)
+{
+    auto detector = automaticDetector();
+    std::vector<float> quiet (block, 0.5f), loud (block, 1.0f);
+    detector.processCrestFactor (quiet.data(), block);
+    detector.processCrestFactor (quiet.data(), block);
+    detector.processCrestFactor (loud.data(), block);
+    detector.processCrestFactor (loud.data(), block);
+
+    // Seeded with the first value 0.5 (not its square), the tracks decay toward 0.25 over 2n values;
+    // after k values of the step the mean is 1 - (1 - mean at the step) a^k, the peak stays 1.
+    const double a = std::exp (-1.0 / (0.2 * rate));
+    const double atStep = 0.25 + 0.25 * std::pow (a, 2 * block);
+    double sum = 0.0;
+    for (int k = block + 1; k <= 2 * block; ++k)
+        sum += 1.0 - (1.0 - atStep) * std::pow (a, k);
+
+    const double attack = 0.16 * sum / block;
+    EXPECT_NEAR (detector.attackTime, attack, 1.0e-9);
+    EXPECT_NEAR (detector.releaseTime, 2.0 * sum / block - attack, 1.0e-9);
+    EXPECT_NEAR (attack, 0.08241, 1.0e-5) << "worked by hand for 48 kHz, 512-value blocks";
+}
+
 TEST (CrestFactor, LongSilenceDecaysToZeroAndTheNextBlockReseeds)
 {
     juce::ScopedNoDenormals noDenormals;
