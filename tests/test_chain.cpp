@@ -498,3 +498,29 @@ TEST (Routing, DetectorChannelsAreHalfLinked)
     }
     EXPECT_NEAR (block.getSample (1, 511), 0.04000, 1.0e-5) << "worked by hand";
 }
+
+// The console response is taken over on the first chunk after preparation, not whenever a loader
+// thread finishes: two offline renders agree from the first sample.
+TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
+{
+    std::mt19937 rng (5);
+    juce::AudioBuffer<float> input (2, 48000);
+    fillNoise (input, rng);
+
+    juce::AudioBuffer<float> renders[2] = { input, input };
+    for (auto& render : renders)
+    {
+        auto processor = makeProcessor (48000.0, 256, Set::stereo(), Set::disabled(),
+                                        [] (MorvikAudioProcessor& p) { test::setParameter (p, "Character", 100.0f); });
+        EXPECT_EQ (processor->console.getResponseLength(), 1);
+
+        for (int start = 0; start < input.getNumSamples(); start += 256)
+        {
+            juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start, 256);
+            process (*processor, block);
+            EXPECT_EQ (processor->console.getResponseLength(), 4) << "48 kHz: four taps from the first chunk on";
+        }
+    }
+
+    EXPECT_TRUE (equal (renders[0], renders[1]));
+}

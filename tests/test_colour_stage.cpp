@@ -241,7 +241,7 @@ bool waitForHandOver (ConsoleConvolution& console, double sampleRate, int channe
         silence.clear();
         processOnce (console, silence);
 
-        if (console.convolution.getCurrentIRSize() != 1)
+        if (console.getResponseLength() != 1)
         {
             for (int done = 0; done < (int) (0.1 * sampleRate); done += blockSize)
             {
@@ -468,7 +468,7 @@ TEST (ConsoleConvolution, AfterTheHandOverAnImpulseGivesTheShortNormalisedRespon
     loadEmbedded (console);
     EXPECT_EQ (console.pendingSampleRate, 88200.0f);
     ASSERT_TRUE (waitForHandOver (console, 88200.0, 2, 256));
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 7) << "the silent tail is trimmed away";
+    EXPECT_EQ (console.getResponseLength(), 7) << "the silent tail is trimmed away";
 
     const auto expected = normalisedResponse();
 
@@ -484,7 +484,7 @@ TEST (ConsoleConvolution, AfterTheHandOverAnImpulseGivesTheShortNormalisedRespon
     resampled.prepare (spec (48000.0, 512, 1));
     loadEmbedded (resampled);
     ASSERT_TRUE (waitForHandOver (resampled, 48000.0, 1, 512));
-    EXPECT_LT (resampled.convolution.getCurrentIRSize(), 7);
+    EXPECT_LT (resampled.getResponseLength(), 7);
 
     const auto out = impulseResponseOf (resampled, 1, 512);
     double energy = 0.0, lateEnergy = 0.0;
@@ -512,14 +512,14 @@ TEST (ConsoleConvolution, BusyLockDefersTheHandOver)
     }
 
     EXPECT_TRUE (console.impulsePending);
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 1);
+    EXPECT_EQ (console.getResponseLength(), 1);
     console.impulseLock.exit();
 
     buffer.clear();
     processOnce (console, buffer);
     EXPECT_FALSE (console.impulsePending);
     ASSERT_TRUE (waitForHandOver (console, 88200.0, 1, 128));
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 7);
+    EXPECT_EQ (console.getResponseLength(), 7);
 }
 
 TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
@@ -562,7 +562,7 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
         std::this_thread::sleep_for (std::chrono::milliseconds (2));
     }
 
-    EXPECT_EQ (fresh.convolution.getCurrentIRSize(), 1);
+    EXPECT_EQ (fresh.getResponseLength(), 1);
 
     // A console with the console response keeps it through a new preparation and bad data.
     ConsoleConvolution console;
@@ -613,11 +613,11 @@ TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
                     counted += allocations.load();
                 }
 
-                if (console.convolution.getCurrentIRSize() == 1)
+                if (console.getResponseLength() == 1)
                     std::this_thread::sleep_for (std::chrono::milliseconds (1));
             }
 
-            EXPECT_NE (console.convolution.getCurrentIRSize(), 1) << "the response was handed over";
+            EXPECT_NE (console.getResponseLength(), 1) << "the response was handed over";
         }
 
         EXPECT_EQ (counted, 0) << channels << " channel(s)";
