@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "engine/PluginProcessor.h"
 
 #include <cmath>
@@ -30,11 +31,11 @@ constexpr float highestStableFraction = 0.49f;
 } // namespace
 
 MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
-    : onId (owner.bandParameterId (index, "On")),
-      typeId (owner.bandParameterId (index, "Type")),
-      freqId (owner.bandParameterId (index, "Freq")),
-      gainId (owner.bandParameterId (index, "Gain")),
-      qId (owner.bandParameterId (index, "Q")),
+    : onId (owner.bandParameterId (index, ParameterIds::bandOn)),
+      typeId (owner.bandParameterId (index, ParameterIds::bandType)),
+      freqId (owner.bandParameterId (index, ParameterIds::bandFreq)),
+      gainId (owner.bandParameterId (index, ParameterIds::bandGain)),
+      qId (owner.bandParameterId (index, ParameterIds::bandQ)),
       coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f)),
       processor (owner)
 {

@@ -1,4 +1,5 @@
 #include "engine/Compressor.h"
+#include "engine/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>
@@ -47,7 +48,6 @@ void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuff
     // Written so that a NaN link counts as no link.
     const float link = stereoLink > 0.0f ? juce::jmin (stereoLink, 100.0f) / 100.0f : 0.0f;
 
-    drySignal.clear();
     gainReductionDb = 0.0f;
 
     float* left = leftLevels.data();
@@ -85,13 +85,14 @@ void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuff
 
     gainReductionDb = juce::jmin (FVO::findMinimum (left, n), FVO::findMinimum (right, n));
 
+    // Makeup, then dB to linear gain; the same value for both channels at each sample.
     if (makeupSmoother.isSmoothing())
     {
         for (int i = 0; i < n; ++i)
         {
             const float makeup = makeupSmoother.getNextValue();
-            left[i] = juce::Decibels::decibelsToGain (left[i] + makeup, -100.0f);
-            right[i] = juce::Decibels::decibelsToGain (right[i] + makeup, -100.0f);
+            left[i] = vmath::decibelsToGain (left[i] + makeup);
+            right[i] = vmath::decibelsToGain (right[i] + makeup);
         }
     }
     else
@@ -99,22 +100,29 @@ void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuff
         const float makeup = makeupDb;
 
         for (int i = 0; i < n; ++i)
-        {
-            left[i] = juce::Decibels::decibelsToGain (left[i] + makeup, -100.0f);
-            right[i] = juce::Decibels::decibelsToGain (right[i] + makeup, -100.0f);
-        }
+            left[i] = vmath::decibelsToGain (left[i] + makeup);
+
+        for (int i = 0; i < n; ++i)
+            right[i] = vmath::decibelsToGain (right[i] + makeup);
     }
 
     const int channels = juce::jmin (audio.getNumChannels(), drySignal.getNumChannels());
 
-    for (int c = 0; c < channels; ++c)
-        drySignal.copyFrom (c, 0, audio, c, 0, n);
+    // A settled mix of exactly 1 keeps the gained signal as it is: the dry copy would be weighted 0.
+    const bool wetOnly = mix == 1.0f && ! mixSmoother.isSmoothing();
+
+    if (! wetOnly)
+        for (int c = 0; c < channels; ++c)
+            drySignal.copyFrom (c, 0, audio, c, 0, n);
 
     if (channels > 0)
         FVO::multiply (audio.getWritePointer (0), left, n);
 
     if (channels > 1)
         FVO::multiply (audio.getWritePointer (1), right, n);
+
+    if (wetOnly)
+        return;
 
     if (mixSmoother.isSmoothing())
     {

@@ -6,6 +6,8 @@
 #include "engine/Compressor.h"
 #include "engine/ConsoleConvolution.h"
 #include "engine/Grain.h"
+#include "engine/PowerFade.h"
+#include "engine/SmoothCompressor.h"
 
 #include <array>
 #include <atomic>
@@ -167,14 +169,11 @@ public:
 
     Compressor compressor;
     juce::dsp::DryWetMixer<float> characterMixer;
-    juce::dsp::Compressor<float> smoothCompressor;
+    // The "Smooth" pre-compressor of the detector and its make-up gain.
+    SmoothCompressor smoothCompressor;
     juce::AudioBuffer<float> sidechainBuffer;
     juce::AudioBuffer<float> silentBuffer;
-    juce::dsp::Gain<float> smoothGain;
-    juce::AudioBuffer<float> powerFadeBuffer;
-    float powerFadeGain = 1.0f;
-    int powerFadeLength = 882;
-    bool powerFadeInitialised = false;
+    PowerFade powerFade;
 
 private:
     static BusesProperties makeBuses();
@@ -193,6 +192,20 @@ private:
         std::atomic<float>* mix = nullptr;
         std::atomic<float>* smooth = nullptr;
     } globals;
+
+    // One chunk's values of the nine, each loaded once.
+    struct Settings
+    {
+        float power, compress, character, makeup, ratio, attack, release, mix, smooth;
+    };
+
+    // The steps of processChunk, in the order it runs them.
+    Settings loadSettings() const noexcept;
+    void applySettings (const Settings& settings) noexcept;
+    void routeDetector (const juce::AudioBuffer<float>& chunk, int numSamples) noexcept;
+    void processDetector (int numSamples) noexcept;
+    void processColour (juce::AudioBuffer<float>& main) noexcept;
+    void feedAnalyser (const juce::AudioBuffer<float>& detector) noexcept;
 
     // Guards analyserBuffer and analyserFifo against a resize while the audio thread pushes. The
     // audio thread only ever tries it.

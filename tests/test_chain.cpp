@@ -161,10 +161,10 @@ TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
     }
 }
 
-class PowerFade : public ::testing::TestWithParam<std::pair<double, int>>
+class PowerCrossfade : public ::testing::TestWithParam<std::pair<double, int>>
 {};
 
-TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
+TEST_P (PowerCrossfade, SwitchingOffFadesToExactlyDry)
 {
     const auto [rate, fadeSamples] = GetParam();
     constexpr int blockSize = 256;
@@ -205,7 +205,8 @@ TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
     EXPECT_EQ (pair.switched->inputLevelMeter.load(), 0.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P (Rates, PowerFade, ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
+INSTANTIATE_TEST_SUITE_P (Rates, PowerCrossfade,
+                          ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
 
 TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
 {
