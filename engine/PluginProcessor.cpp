@@ -305,9 +305,7 @@ void MorvikAudioProcessor::routeDetector (const juce::AudioBuffer<float>& chunk,
 // Detector equaliser bands, then the Smooth stage. The detector is only measured, never heard.
 void MorvikAudioProcessor::processDetector (int n) noexcept
 {
-    for (auto& band : bands)
-        if (band.active.load (std::memory_order_relaxed))
-            band.process (sidechainBuffer, n);
+    Band::processActive (bands, sidechainBuffer, n);
 
     smoothCompressor.process (sidechainBuffer, n);
 }
