@@ -21,7 +21,8 @@ void Compressor::prepare (double sampleRate, int blockSize)
     smoothersPrimed = false;
 }
 
-void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuffer<float>& detector) noexcept
+MORVIK_VECTOR_CLONES void Compressor::process (juce::AudioBuffer<float>& audio,
+                                               const juce::AudioBuffer<float>& detector) noexcept
 {
     const int n = audio.getNumSamples();
 

@@ -4,7 +4,7 @@
 #include <cfloat>
 #include <cmath>
 
-void GainComputer::applyCompressionToBuffer (float* buffer, int numSamples) const noexcept
+MORVIK_VECTOR_CLONES void GainComputer::applyCompressionToBuffer (float* buffer, int numSamples) const noexcept
 {
     const float twiceKnee = 2.0f * knee;
     const float lowerKnee = -kneeHalf, upperKnee = kneeHalf, threshold_ = threshold, slope_ = slope;

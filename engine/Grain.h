@@ -317,7 +317,7 @@ void Grain<SampleType>::lowPass (const juce::dsp::AudioBlock<SampleType>& block,
 }
 
 template <typename SampleType>
-void Grain<SampleType>::processFused (const juce::dsp::AudioBlock<SampleType>& block) noexcept
+MORVIK_VECTOR_CLONES void Grain<SampleType>::processFused (const juce::dsp::AudioBlock<SampleType>& block) noexcept
 {
     SampleType c[9];
     std::copy (polynomial.begin(), polynomial.end(), c);

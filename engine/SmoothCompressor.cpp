@@ -66,7 +66,7 @@ void SmoothCompressor::setGainDecibels (float decibels) noexcept
     gain = juce::Decibels::decibelsToGain (decibels);
 }
 
-void SmoothCompressor::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void SmoothCompressor::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
 {
     numSamples = juce::jmin (numSamples, envelopes.getNumSamples(), detector.getNumSamples());
     if (numSamples <= 0 || detector.getNumChannels() < 2)

@@ -19,6 +19,16 @@
 #define MORVIK_VECTOR_INLINE inline
 #endif
 
+// The loops that use these functions are built twice, for the x86-64 baseline and for AVX2 (twice
+// the lanes, and no fused multiply-add, so the results are the same), and the loader picks the
+// one the processor can run.
+#if defined(__GNUC__) && defined(__x86_64__) && ! defined(__clang__) && ! defined(__SANITIZE_ADDRESS__) \
+    && ! defined(__SANITIZE_THREAD__)
+#define MORVIK_VECTOR_CLONES __attribute__ ((target_clones ("avx2", "default")))
+#else
+#define MORVIK_VECTOR_CLONES
+#endif
+
 namespace vmath
 {
 // log2 (x) for a positive, finite, normal float. Other inputs give a finite but meaningless value,
