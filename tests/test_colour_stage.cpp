@@ -3,6 +3,7 @@
 
 #include "engine/ConsoleConvolution.h"
 #include "engine/Grain.h"
+#include "support/AllocationCounter.h"
 
 #include <BinaryData.h>
 #include <gtest/gtest.h>
@@ -15,88 +16,6 @@
 #include <random>
 #include <thread>
 #include <vector>
-
-// Allocation counting: only calls made on a thread inside an AllocationWatch count, so the
-// convolution's loader thread may allocate freely while the audio-side calls are watched.
-namespace
-{
-thread_local bool watching = false;
-std::atomic<long> allocations { 0 };
-void note() noexcept { allocations += watching ? 1 : 0; }
-
-struct AllocationWatch
-{
-    AllocationWatch()
-    {
-        allocations = 0;
-        watching = true;
-    }
-    ~AllocationWatch() { watching = false; }
-};
-
-[[gnu::noinline]] void release (void* p) noexcept
-{
-    if (p != nullptr)
-        note();
-    std::free (p);
-}
-} // namespace
-
-void* operator new (std::size_t size)
-{
-    note();
-    if (auto* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* operator new (std::size_t size, std::align_val_t alignment)
-{
-    note();
-    const auto align = static_cast<std::size_t> (alignment);
-    if (auto* p = std::aligned_alloc (align, (size + align - 1) / align * align))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete (void* p) noexcept { release (p); }
-void operator delete (void* p, std::size_t) noexcept { release (p); }
-void operator delete (void* p, std::align_val_t) noexcept { release (p); }
-void operator delete (void* p, std::size_t, std::align_val_t) noexcept { release (p); }
-
-// The framework's audio buffers take their memory from malloc directly, so the C allocator is
-// watched too (glibc lets the program supply these; sanitizer builds bring their own).
-#if defined(__GLIBC__) && ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
-extern "C"
-{
-    void* __libc_malloc (std::size_t);
-    void* __libc_calloc (std::size_t, std::size_t);
-    void* __libc_realloc (void*, std::size_t);
-    void __libc_free (void*);
-
-    void* malloc (std::size_t size)
-    {
-        note();
-        return __libc_malloc (size);
-    }
-    void* calloc (std::size_t count, std::size_t size)
-    {
-        note();
-        return __libc_calloc (count, size);
-    }
-    void* realloc (void* p, std::size_t size)
-    {
-        note();
-        return __libc_realloc (p, size);
-    }
-    void free (void* p)
-    {
-        if (p != nullptr)
-            note();
-        __libc_free (p);
-    }
-}
-#endif
 
 namespace
 {
@@ -581,11 +500,14 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
 //==============================================================================
 TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
 {
+    if (! allocation::available())
+        GTEST_SKIP() << "allocation counting is off under sanitizers";
+
     {
-        AllocationWatch watch;
+        allocation::Watch watch;
         juce::AudioBuffer<float> buffer (2, 512); // malloc
         std::vector<int> numbers (100); // operator new
-        EXPECT_GE (allocations.load(), 1) << "the watch must see allocations, or this test proves nothing";
+        EXPECT_GE (watch.calls(), 2) << "the watch must see allocations, or this test proves nothing";
     }
 
     for (const int channels : { 1, 2 })
@@ -607,10 +529,10 @@ TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
                 fillNoise (buffer, (unsigned) chunk);
                 const auto length = chunk == 7 ? 100 : (chunk == 8 ? 0 : 512);
                 {
-                    AllocationWatch watch;
+                    allocation::Watch watch;
                     processRange (console, buffer, 0, length);
                     processRange (grain, buffer, 0, length);
-                    counted += allocations.load();
+                    counted += watch.calls();
                 }
 
                 if (console.getResponseLength() == 1)

@@ -1,3 +1,4 @@
+#include "support/AllocationCounter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -14,88 +15,43 @@
 #include <vector>
 
 //==============================================================================
-// Every allocation ends in the malloc family (operator new and the framework's buffers included)
-// and every blocking lock in a pthread mutex or read-write lock. Counting is switched on per thread
-// around processBlock only; try-locks are allowed. Sanitizers replace these functions themselves,
-// so under them the counting tests are skipped.
+// Allocations are counted by the shared counter; every blocking lock ends in a pthread mutex or
+// read-write lock, counted here. Counting is switched on per thread around processBlock only;
+// try-locks are allowed. Sanitizers replace these functions themselves, so under them the counting
+// tests are skipped.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef MORVIK_COUNTS_ALLOCATIONS
-#define MORVIK_COUNTS_ALLOCATIONS 1
+#define MORVIK_COUNTS_LOCKS 0
+#else
+#define MORVIK_COUNTS_LOCKS 1
 #endif
 
 namespace
 {
-__attribute__ ((tls_model ("initial-exec"))) thread_local bool counting = false;
+__attribute__ ((tls_model ("initial-exec"))) thread_local bool countingLocks = false;
 std::atomic<long> allocations { 0 }, locks { 0 };
+void* volatile escape = nullptr;
 
+// Adds the allocations and blocking locks on this thread while it is alive to the counters.
 struct CountedScope
 {
-    CountedScope() { counting = true; }
-    ~CountedScope() { counting = false; }
+    CountedScope() { countingLocks = true; }
+    ~CountedScope()
+    {
+        countingLocks = false;
+        allocations += watch.calls();
+    }
+    allocation::Watch watch;
 };
-
-void countIf (std::atomic<long>& counter, bool condition = true)
-{
-    if (counting && condition)
-        counter.fetch_add (1, std::memory_order_relaxed);
-}
 } // namespace
 
-#if MORVIK_COUNTS_ALLOCATIONS
-extern "C"
-{
-    void* __libc_malloc (size_t);
-    void* __libc_calloc (size_t, size_t);
-    void* __libc_realloc (void*, size_t);
-    void* __libc_memalign (size_t, size_t);
-    void __libc_free (void*);
-
-    void* malloc (size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_malloc (n);
-    }
-    void* calloc (size_t k, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_calloc (k, n);
-    }
-    void* realloc (void* p, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_realloc (p, n);
-    }
-    void* aligned_alloc (size_t a, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_memalign (a, n);
-    }
-    void free (void* p) noexcept
-    {
-        countIf (allocations, p != nullptr);
-        __libc_free (p);
-    }
-
-    int posix_memalign (void** result, size_t a, size_t n) noexcept
-    {
-        countIf (allocations);
-        *result = __libc_memalign (a, n);
-        return *result != nullptr || n == 0 ? 0 : ENOMEM;
-    }
-}
-
+#if MORVIK_COUNTS_LOCKS
 // The C library's lock functions past these replacements, looked up on first use.
 #define MORVIK_COUNTED_LOCK(name, type)                                                         \
     extern "C" int name (type* lock) noexcept                                                   \
     {                                                                                           \
         static auto* const next = reinterpret_cast<int (*) (type*)> (dlsym (RTLD_NEXT, #name)); \
-        countIf (locks);                                                                        \
+        if (countingLocks)                                                                      \
+            locks.fetch_add (1, std::memory_order_relaxed);                                     \
         return next (lock);                                                                     \
     }
 
@@ -188,7 +144,9 @@ struct Automation
 //==============================================================================
 TEST (RealTime, CountersSeeAllocationsAndLocks)
 {
-#if MORVIK_COUNTS_ALLOCATIONS
+    if (! allocation::available())
+        GTEST_SKIP() << "allocation counting is off under sanitizers";
+
     allocations = locks = 0;
     juce::CriticalSection section;
     std::mutex mutex;
@@ -196,15 +154,15 @@ TEST (RealTime, CountersSeeAllocationsAndLocks)
         CountedScope scope;
         std::vector<int> values (100);
         juce::HeapBlock<float> block (64);
+        // Kept visible, or the compiler may drop an allocation that nothing uses.
+        escape = values.data();
+        escape = block.getData();
         const juce::ScopedLock scoped (section);
         const std::lock_guard<std::mutex> guard (mutex);
         const juce::ScopedTryLock attempt (section); // never waits, not counted
     }
     EXPECT_GE (allocations.load(), 4); // two allocations, two releases
     EXPECT_EQ (locks.load(), 2);
-#else
-    GTEST_SKIP() << "allocation counting is off under sanitizers";
-#endif
 }
 
 // After prepareToPlay the audio thread allocates, frees and waits on nothing: not on the first
@@ -212,7 +170,9 @@ TEST (RealTime, CountersSeeAllocationsAndLocks)
 // prepared size, the feed is read, and another thread automates everything.
 TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
 {
-#if MORVIK_COUNTS_ALLOCATIONS
+    if (! allocation::available())
+        GTEST_SKIP() << "allocation counting is off under sanitizers";
+
     for (const auto& [main, sidechain] :
          { std::pair { Set::stereo(), Set::stereo() }, { Set::mono(), Set::disabled() } })
     {
@@ -249,9 +209,6 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         EXPECT_EQ (allocations.load(), 0) << main.getDescription();
         EXPECT_EQ (locks.load(), 0) << main.getDescription();
     }
-#else
-    GTEST_SKIP() << "allocation counting is off under sanitizers";
-#endif
 }
 
 //==============================================================================
