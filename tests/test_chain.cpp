@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,20 +30,20 @@ void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
 // thread) blended out, so two processors fed alike agree exactly.
 void useDeterministicCompression (MorvikAudioProcessor& p)
 {
-    for (auto [id, value] : { std::pair { "Compress", 10.0f },
-                              { "Ratio", 4.0f },
-                              { "Attack", 1.0f },
-                              { "Release", 50.0f },
-                              { "Makeup", 12.0f },
-                              { "Character", 0.0f },
-                              { "Mix", 1.0f } })
+    for (auto [id, value] : { std::pair { ParameterIds::compress, 10.0f },
+                              { ParameterIds::ratio, 4.0f },
+                              { ParameterIds::attack, 1.0f },
+                              { ParameterIds::release, 50.0f },
+                              { ParameterIds::makeup, 12.0f },
+                              { ParameterIds::character, 0.0f },
+                              { ParameterIds::mix, 1.0f } })
         test::setParameter (p, id, value);
 }
 
 // Bands off and "Smooth" at 0 (threshold and gain 0 dB): the detector shows exactly its input.
 void useTransparentDetector (MorvikAudioProcessor& p)
 {
-    for (const char* id : { "1On", "2On", "3On", "Smooth" })
+    for (const char* id : { "1On", "2On", "3On", ParameterIds::smooth })
         test::setParameter (p, id, 0.0f);
 }
 
@@ -144,7 +145,7 @@ TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
     for (const int channels : { 1, 2 })
     {
         auto processor = makeProcessor (44100.0, 512, channels == 1 ? Set::mono() : Set::stereo());
-        test::setParameter (*processor, "Power", 0.0f);
+        test::setParameter (*processor, ParameterIds::power, 0.0f);
         useDeterministicCompression (*processor);
         processor->gainReductionMeter = 5.0f;
         processor->inputLevelMeter = 3.0f;
@@ -177,7 +178,7 @@ TEST_P (PowerCrossfade, SwitchingOffFadesToExactlyDry)
         agree = pair.run (noise);
     ASSERT_TRUE (agree);
 
-    test::setParameter (*pair.switched, "Power", 0.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
     for (int b = 0; b < fadeSamples / blockSize + 4; ++b)
         pair.run (noise, 0.0f);
 
@@ -225,10 +226,10 @@ TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
         agree = pair.run (sine);
     ASSERT_TRUE (agree);
 
-    test::setParameter (*pair.switched, "Power", 0.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
     for (int b = 0; b < 3; ++b)
         pair.run (sine, 0.0f);
-    test::setParameter (*pair.switched, "Power", 1.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 1.0f);
     for (int b = 0; b < 8; ++b)
         pair.run (sine, 1.0f);
 
@@ -261,7 +262,7 @@ TEST (PowerSwitch, FullyOffFeedsZerosToAnOpenAnalyser)
 {
     auto processor = makeProcessor (44100.0, 200, Set::stereo(), Set::disabled(), useDeterministicCompression);
     openFeed (*processor);
-    test::setParameter (*processor, "Power", 0.0f);
+    test::setParameter (*processor, ParameterIds::power, 0.0f);
     juce::AudioBuffer<float> block (2, 200);
     std::mt19937 rng (9);
 
@@ -386,8 +387,10 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
         for (const float level : { 0.1f, 2.0f })
         {
             auto processor = makeProcessor (44100.0, 441, Set::stereo(), Set::disabled(), useTransparentDetector);
-            for (auto [id, value] :
-                 { std::pair { "Smooth", smooth }, { "Ratio", 4.0f }, { "Attack", 1.0f }, { "Release", 5.0f } })
+            for (auto [id, value] : { std::pair { ParameterIds::smooth, smooth },
+                                      { ParameterIds::ratio, 4.0f },
+                                      { ParameterIds::attack, 1.0f },
+                                      { ParameterIds::release, 5.0f } })
                 test::setParameter (*processor, id, value);
 
             const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth,
@@ -403,10 +406,12 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
 TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
 {
     constexpr double rate = 44100.0;
-    for (auto [attack, expectedMs] : { std::pair { 10.0f, 8.0 }, { 50.01f, 40.008 } })
+    for (auto [attack, expectedMs] : { std::pair { 10.0f, 8.0 }, { ParameterIds::attackAuto, 40.008 } })
     {
         auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
-        for (auto [id, value] : { std::pair { "Smooth", 100.0f }, { "Ratio", 2.0f }, { "Attack", attack } })
+        for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
+                                  { ParameterIds::ratio, 2.0f },
+                                  { ParameterIds::attack, attack } })
             test::setParameter (*processor, id, value);
 
         constexpr double level = 0.5, threshold = 0.001, ratio = 2.0;
@@ -432,8 +437,10 @@ TEST (SmoothStage, ReleaseIsSixTenthsOfTheControl)
 {
     constexpr double rate = 44100.0, threshold = 0.001, ratio = 2.0;
     auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
-    for (auto [id, value] :
-         { std::pair { "Smooth", 100.0f }, { "Ratio", 2.0f }, { "Attack", 0.0f }, { "Release", 100.0f } })
+    for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
+                              { ParameterIds::ratio, 2.0f },
+                              { ParameterIds::attack, 0.0f },
+                              { ParameterIds::release, 100.0f } })
         test::setParameter (*processor, id, value);
 
     detectorForConstantInput (*processor, 0.5f, 4, 256);
@@ -455,11 +462,13 @@ TEST (SmoothStage, ReleaseIsSixTenthsOfTheControl)
 TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
 {
     for (auto [attack, release, attackTime, releaseTime] :
-         { std::tuple { 50.01f, 1501.0f, 0.16, 1.84 }, { 50.0f, 1500.0f, 0.05, 1.5 }, { 10.0f, 1501.0f, 0.01, 1.84 } })
+         { std::tuple { ParameterIds::attackAuto, ParameterIds::releaseAuto, 0.16, 1.84 },
+           { 50.0f, 1500.0f, 0.05, 1.5 },
+           { 10.0f, ParameterIds::releaseAuto, 0.01, 1.84 } })
     {
         auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), useTransparentDetector);
-        test::setParameter (*processor, "Attack", attack);
-        test::setParameter (*processor, "Release", release);
+        test::setParameter (*processor, ParameterIds::attack, attack);
+        test::setParameter (*processor, ParameterIds::release, release);
         detectorForConstantInput (*processor, 0.5f, 2, 512);
 
         const auto& detector = processor->compressor.levelDetector;
@@ -477,7 +486,9 @@ TEST (Routing, DetectorChannelsAreHalfLinked)
     auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
         useTransparentDetector (p);
         useDeterministicCompression (p);
-        for (auto [id, value] : { std::pair { "Compress", 20.0f }, { "Attack", 0.0f }, { "Makeup", 0.0f } })
+        for (auto [id, value] : { std::pair { ParameterIds::compress, 20.0f },
+                                  { ParameterIds::attack, 0.0f },
+                                  { ParameterIds::makeup, 0.0f } })
             test::setParameter (p, id, value);
     });
 
@@ -511,13 +522,15 @@ TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
     juce::AudioBuffer<float> renders[2] = { input, input };
     for (auto& render : renders)
     {
-        auto processor = makeProcessor (48000.0, 256, Set::stereo(), Set::disabled(),
-                                        [] (MorvikAudioProcessor& p) { test::setParameter (p, "Character", 100.0f); });
+        auto processor = makeProcessor (48000.0, 256, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
+            test::setParameter (p, ParameterIds::character, 100.0f);
+        });
         EXPECT_EQ (processor->console.getResponseLength(), 1);
 
         for (int start = 0; start < input.getNumSamples(); start += 256)
         {
-            juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start, 256);
+            juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start,
+                                            juce::jmin (256, input.getNumSamples() - start));
             process (*processor, block);
             EXPECT_EQ (processor->console.getResponseLength(), 4) << "48 kHz: four taps from the first chunk on";
         }

@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "support/AllocationCounter.h"
 #include "support/TestSupport.h"
 
@@ -196,7 +197,7 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         for (int b = 0; b < 200; ++b)
         {
             setAll (*processor, rng, b % 40 == 10 ? 0.0f : b % 40 == 25 ? 1.0f : -1.0f);
-            test::setParameter (*processor, "Power", (float) ((b / 7) % 2));
+            test::setParameter (*processor, ParameterIds::power, (float) ((b / 7) % 2));
             run (b);
         }
         {
@@ -225,7 +226,7 @@ TEST (Robustness, EveryRateLayoutAndBlockLengthGivesBoundedOutput)
                 {
                     if (setting > 0)
                         setAll (*processor, rng, setting == 1 ? 1.0f : -1.0f);
-                    test::setParameter (*processor, "Power", 1.0f);
+                    test::setParameter (*processor, ParameterIds::power, 1.0f);
 
                     for (const int length : { 1, 7, 511, 512, 513, 8192 })
                     {
@@ -249,7 +250,9 @@ TEST (Robustness, LongSilenceLeavesNoDenormals)
     constexpr double rate = 8000.0;
     constexpr int blockSize = 1024;
     auto processor = makeProcessor (rate, blockSize, Set::stereo(), Set::disabled());
-    for (auto [id, value] : { std::pair { "Release", 5.0f }, { "Makeup", 30.0f }, { "Character", 100.0f } })
+    for (auto [id, value] : { std::pair { ParameterIds::release, 5.0f },
+                              { ParameterIds::makeup, 30.0f },
+                              { ParameterIds::character, 100.0f } })
         test::setParameter (*processor, id, value);
     juce::AudioBuffer<float> block (2, blockSize);
     juce::MidiBuffer midi;
