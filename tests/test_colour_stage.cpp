@@ -545,3 +545,29 @@ TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
         EXPECT_EQ (counted, 0) << channels << " channel(s)";
     }
 }
+
+// The response is taken over on the first chunk after it was parked, and blended in from the
+// previous one (here the lift alone) with the framework's linear 0.05 s weight w, falling from 1:
+// an impulse at sample k of that chunk comes out as the lift x w + the new response x (1 - w).
+TEST (ConsoleConvolution, FirstChunkStartsTheBlendToTheNewResponse)
+{
+    constexpr double rate = 88200.0; // the response's own rate: its seven values, no resampling
+    ConsoleConvolution console;
+    console.prepare (spec (rate, 256, 1));
+    loadEmbedded (console);
+
+    juce::AudioBuffer<float> buffer (1, 256);
+    buffer.clear();
+    buffer.setSample (0, 0, 1.0f);
+    processOnce (console, buffer);
+    EXPECT_EQ (console.getResponseLength(), 7);
+
+    const auto response = normalisedResponse();
+    const double steps = std::floor (0.05 * rate);
+    for (int k = 0; k < 7; ++k)
+    {
+        const double w = 1.0 - (k + 1) / steps;
+        const double expected = (k == 0 ? liftGain * w : 0.0) + response[(size_t) k] * liftGain * (1.0 - w);
+        EXPECT_NEAR (buffer.getSample (0, k), expected, 1e-6) << k;
+    }
+}
