@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <type_traits>
 #include <vector>
 
@@ -78,6 +79,11 @@ private:
     // G = g / (1 + g) with g = tan (pi fc / fs), one state per channel.
     SampleType lowPassCoefficient = 0;
     std::vector<SampleType> lowPassState;
+
+    // The decibels last given to each gain; not a number until the first chunk sets them.
+    SampleType appliedInGainDb = std::numeric_limits<SampleType>::quiet_NaN();
+    SampleType appliedOutGainDb = std::numeric_limits<SampleType>::quiet_NaN();
+    SampleType appliedTrimDb = std::numeric_limits<SampleType>::quiet_NaN();
 
     // The cutoff asked for, and the rate the filter runs at. At rates where the cutoff would not
     // lie below the Nyquist frequency the first-order filter goes unstable, so it is pulled below.
@@ -182,9 +188,18 @@ void Grain<SampleType>::process (const juce::dsp::ProcessContextReplacing<Sample
     auto& inGain = chain.template get<inGainIndex>();
     auto& outGain = chain.template get<outGainIndex>();
 
-    inGain.setGainDecibels (inGainDb);
-    outGain.setGainDecibels (outGainDb);
-    trim.setGainDecibels (trimDecibels);
+    // A gain's target is recomputed (a power) only when its decibels change.
+    const auto setDecibels = [] (juce::dsp::Gain<SampleType>& gain, SampleType& applied, SampleType decibels) {
+        if (decibels != applied)
+        {
+            gain.setGainDecibels (decibels);
+            applied = decibels;
+        }
+    };
+
+    setDecibels (inGain, appliedInGainDb, inGainDb);
+    setDecibels (outGain, appliedOutGainDb, outGainDb);
+    setDecibels (trim, appliedTrimDb, trimDecibels);
 
     // The filter keeps one state per prepared channel; further channels are passed by.
     auto block = context.getOutputBlock();
