@@ -166,82 +166,18 @@ void MorvikAudioProcessor::Band::pullCoefficients() noexcept
     pulledSequence = before;
 }
 
-template <size_t numBands>
-void MorvikAudioProcessor::Band::filterTogether (Band* const* active, juce::AudioBuffer<float>& detector,
-                                                 int numSamples) noexcept
-{
-    float c[numBands][5];
-    float s[numBands][2][2];
-
-    for (size_t b = 0; b < numBands; ++b)
-    {
-        std::copy_n (active[b]->coefficients->coefficients.begin(), 5, c[b]);
-        for (int channel = 0; channel < 2; ++channel)
-            for (int k = 0; k < 2; ++k)
-                s[b][channel][k] = active[b]->state[(size_t) channel][(size_t) k];
-    }
-
-    float* samples[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
-
-    for (int i = 0; i < numSamples; ++i)
-    {
-        for (int channel = 0; channel < 2; ++channel)
-        {
-            float x = samples[channel][i];
-
-            for (size_t b = 0; b < numBands; ++b)
-            {
-                // The framework's transposed direct form II, operation for operation.
-                const float y = (x * c[b][0]) + s[b][channel][0];
-                s[b][channel][0] = (x * c[b][1]) - (y * c[b][3]) + s[b][channel][1];
-                s[b][channel][1] = (x * c[b][2]) - (y * c[b][4]);
-                x = y;
-            }
-
-            samples[channel][i] = x;
-        }
-    }
-
-    // States that decayed below 1e-8 are set to zero after each block, as the framework does.
-    for (size_t b = 0; b < numBands; ++b)
-        for (int channel = 0; channel < 2; ++channel)
-            for (int k = 0; k < 2; ++k)
-            {
-                auto value = s[b][channel][k];
-                if (! (value < -1.0e-8f || value > 1.0e-8f))
-                    value = 0.0f;
-                active[b]->state[(size_t) channel][(size_t) k] = value;
-            }
-}
-
 void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
 {
     pullCoefficients();
     Band* self[] = { this };
-    filterTogether<1> (self, detector, numSamples);
-}
+    Cascade<1> cascade (self);
+    float* samples[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
 
-void MorvikAudioProcessor::Band::processActive (std::array<Band, 3>& bands, juce::AudioBuffer<float>& detector,
-                                                int numSamples) noexcept
-{
-    Band* active[3] = {};
-    int count = 0;
+    for (int i = 0; i < numSamples; ++i)
+        for (size_t channel = 0; channel < 2; ++channel)
+            samples[channel][i] = cascade (channel, samples[channel][i]);
 
-    for (auto& band : bands)
-    {
-        if (band.active.load (std::memory_order_relaxed))
-        {
-            band.pullCoefficients();
-            active[count++] = &band;
-        }
-    }
-
-    if (count == 1)
-        filterTogether<1> (active, detector, numSamples);
-    else if (count == 2)
-        filterTogether<2> (active, detector, numSamples);
-    else if (count == 3)
-        filterTogether<3> (active, detector, numSamples);
+    cascade.finish();
 }
 
 void MorvikAudioProcessor::Band::prepare()

@@ -302,12 +302,12 @@ void MorvikAudioProcessor::routeDetector (const juce::AudioBuffer<float>& chunk,
     sidechainBuffer.copyFrom (1, 0, chunk, right, 0, n);
 }
 
-// Detector equaliser bands, then the Smooth stage. The detector is only measured, never heard.
+// Detector equaliser bands, then the Smooth stage. The detector is only measured, never heard. The
+// bands run inside the Smooth stage's envelope pass, so that all their recurrences overlap.
 void MorvikAudioProcessor::processDetector (int n) noexcept
 {
-    Band::processActive (bands, sidechainBuffer, n);
-
-    smoothCompressor.process (sidechainBuffer, n);
+    Band::withActiveBands (bands,
+                           [this, n] (auto& cascade) { smoothCompressor.process (sidechainBuffer, n, cascade); });
 }
 
 // The console and Grain colour inside the "Character" blend: the blend's dry side is the main audio

@@ -33,11 +33,88 @@ public:
         // Audio thread: filters both detector channels in place with the current set.
         void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept;
 
-        // Audio thread: every active band of `bands` in order, both channels, in one pass over the
-        // samples, so that the filters' recurrences overlap instead of running one after another.
-        // The same arithmetic as one band after the other.
-        static void processActive (std::array<Band, 3>& bands, juce::AudioBuffer<float>& detector,
-                                   int numSamples) noexcept;
+        // Audio thread: the active bands of one chunk as one filter, applied a sample at a time, so
+        // that a caller can run it inside its own pass over the samples and their recurrences
+        // overlap. Coefficients and states live in locals for the chunk; finish() stores the states,
+        // set to zero below 1e-8 as the framework's biquad does after each block. The same
+        // arithmetic as the framework's biquads one band after the other.
+        template <size_t numBands>
+        struct Cascade
+        {
+            explicit Cascade (Band* const* activeBands) noexcept
+                : bands (activeBands)
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    std::copy_n (bands[b]->coefficients->coefficients.begin(), 5, c[b].begin());
+                    s[b] = bands[b]->state;
+                }
+            }
+
+            float operator() (size_t channel, float x) noexcept
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    // Transposed direct form II, operation for operation.
+                    auto& state = s[b][channel];
+                    const float y = (x * c[b][0]) + state[0];
+                    state[0] = (x * c[b][1]) - (y * c[b][3]) + state[1];
+                    state[1] = (x * c[b][2]) - (y * c[b][4]);
+                    x = y;
+                }
+
+                return x;
+            }
+
+            void finish() noexcept
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    for (auto& channel : s[b])
+                        for (auto& value : channel)
+                            if (! (value < -1.0e-8f || value > 1.0e-8f))
+                                value = 0.0f;
+
+                    bands[b]->state = s[b];
+                }
+            }
+
+            Band* const* bands;
+            std::array<std::array<float, 5>, numBands> c {};
+            std::array<std::array<std::array<float, 2>, 2>, numBands> s {};
+        };
+
+        // Audio thread: brings in each active band's newest coefficients and calls
+        // function (cascade) with the cascade of the active bands, in order, then stores its states.
+        template <typename Function>
+        static void withActiveBands (std::array<Band, 3>& bands, Function&& function) noexcept
+        {
+            Band* active[3] = {};
+            size_t count = 0;
+
+            for (auto& band : bands)
+            {
+                if (band.active.load (std::memory_order_relaxed))
+                {
+                    band.pullCoefficients();
+                    active[count++] = &band;
+                }
+            }
+
+            const auto run = [&] (auto cascade) {
+                function (cascade);
+                cascade.finish();
+            };
+
+            if (count == 0)
+                run (Cascade<0> (active));
+            else if (count == 1)
+                run (Cascade<1> (active));
+            else if (count == 2)
+                run (Cascade<2> (active));
+            else
+                run (Cascade<3> (active));
+        }
 
         // Five stored coefficients, normalised by a0, in the framework's order b0 b1 b2 a1 a2.
         using CoefficientSet = std::array<float, 5>;
@@ -60,8 +137,6 @@ public:
         MorvikAudioProcessor& processor;
 
     private:
-        template <size_t numBands>
-        static void filterTogether (Band* const* active, juce::AudioBuffer<float>& detector, int numSamples) noexcept;
         bool computeCoefficients (CoefficientSet& out) const noexcept;
         void publish (const CoefficientSet& set) noexcept;
 

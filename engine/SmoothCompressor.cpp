@@ -66,38 +66,14 @@ void SmoothCompressor::setGainDecibels (float decibels) noexcept
     gain = juce::Decibels::decibelsToGain (decibels);
 }
 
-MORVIK_VECTOR_CLONES void SmoothCompressor::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void SmoothCompressor::applyGain (juce::AudioBuffer<float>& detector, int numSamples) noexcept
 {
-    numSamples = juce::jmin (numSamples, envelopes.getNumSamples(), detector.getNumSamples());
-    if (numSamples <= 0 || detector.getNumChannels() < 2)
-        return;
-
-    float* in[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
-    float* env[2] = { envelopes.getWritePointer (0), envelopes.getWritePointer (1) };
-
-    // The peak envelopes, both channels in one loop so that their two recurrences overlap.
-    const float attack = attackCoefficient, release = releaseCoefficient;
-    float state0 = envelopeState[0], state1 = envelopeState[1];
-
-    for (int i = 0; i < numSamples; ++i)
-    {
-        const float x0 = std::abs (in[0][i]), x1 = std::abs (in[1][i]);
-        state0 = x0 + (x0 > state0 ? attack : release) * (state0 - x0);
-        state1 = x1 + (x1 > state1 ? attack : release) * (state1 - x1);
-        env[0][i] = state0;
-        env[1][i] = state1;
-    }
-
-    envelopeState[0] = state0;
-    envelopeState[1] = state1;
-
-    // The gain above the threshold, then the make-up gain.
     const float limit = threshold, inverse = thresholdInverse, exponent = ratioInverse - 1.0f, makeup = gain;
 
     for (int c = 0; c < 2; ++c)
     {
-        float* samples = in[c];
-        const float* envelope = env[c];
+        float* samples = detector.getWritePointer (c);
+        const float* envelope = envelopes.getReadPointer (c);
 
         for (int i = 0; i < numSamples; ++i)
         {
