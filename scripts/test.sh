@@ -16,7 +16,7 @@ jobs=$(nproc)
 
 # Under the sanitizers the allocation counter stands aside (they bring their own allocator); the
 # real-time test then still races the audio thread against an automating one.
-engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_yardstick test_realtime test_editor)
+engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_yardstick test_framework_equivalence test_realtime test_editor)
 threading_tests=(test_bands test_analyser_feed test_chain test_realtime)
 
 sanitized_build() {
