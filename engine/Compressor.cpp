@@ -55,17 +55,18 @@ MORVIK_VECTOR_CLONES void Compressor::process (juce::AudioBuffer<float>& audio,
     float* right = rightLevels.data();
     float* loudest = maxLevels.data();
 
-    FVO::abs (left, detector.getReadPointer (0), n);
-    FVO::abs (right, detector.getReadPointer (detector.getNumChannels() > 1 ? 1 : 0), n);
-
+    // Rectify and link in one pass.
+    const float* detectorLeft = detector.getReadPointer (0);
+    const float* detectorRight = detector.getReadPointer (detector.getNumChannels() > 1 ? 1 : 0);
     const float own = 1.0f - link;
 
     for (int i = 0; i < n; ++i)
     {
-        const float m = juce::jmax (right[i], left[i]);
+        const float l = std::abs (detectorLeft[i]), r = std::abs (detectorRight[i]);
+        const float m = juce::jmax (r, l);
         loudest[i] = m;
-        left[i] = left[i] * own + m * link;
-        right[i] = right[i] * own + m * link;
+        left[i] = l * own + m * link;
+        right[i] = r * own + m * link;
     }
 
     // One detector for both channels: the right block continues from the left block's tracks.
@@ -86,27 +87,6 @@ MORVIK_VECTOR_CLONES void Compressor::process (juce::AudioBuffer<float>& audio,
 
     gainReductionDb = juce::jmin (FVO::findMinimum (left, n), FVO::findMinimum (right, n));
 
-    // Makeup, then dB to linear gain; the same value for both channels at each sample.
-    if (makeupSmoother.isSmoothing())
-    {
-        for (int i = 0; i < n; ++i)
-        {
-            const float makeup = makeupSmoother.getNextValue();
-            left[i] = vmath::decibelsToGain (left[i] + makeup);
-            right[i] = vmath::decibelsToGain (right[i] + makeup);
-        }
-    }
-    else
-    {
-        const float makeup = makeupDb;
-
-        for (int i = 0; i < n; ++i)
-            left[i] = vmath::decibelsToGain (left[i] + makeup);
-
-        for (int i = 0; i < n; ++i)
-            right[i] = vmath::decibelsToGain (right[i] + makeup);
-    }
-
     const int channels = juce::jmin (audio.getNumChannels(), drySignal.getNumChannels());
 
     // A settled mix of exactly 1 keeps the gained signal as it is: the dry copy would be weighted 0.
@@ -116,11 +96,37 @@ MORVIK_VECTOR_CLONES void Compressor::process (juce::AudioBuffer<float>& audio,
         for (int c = 0; c < channels; ++c)
             drySignal.copyFrom (c, 0, audio, c, 0, n);
 
-    if (channels > 0)
-        FVO::multiply (audio.getWritePointer (0), left, n);
+    // Makeup, dB to linear gain and the gain applied; the same makeup for both channels at each
+    // sample. Without a ramp each channel takes one pass, and a mono output skips the right gain.
+    if (makeupSmoother.isSmoothing())
+    {
+        for (int i = 0; i < n; ++i)
+        {
+            const float makeup = makeupSmoother.getNextValue();
+            left[i] = vmath::decibelsToGain (left[i] + makeup);
+            right[i] = vmath::decibelsToGain (right[i] + makeup);
+        }
 
-    if (channels > 1)
-        FVO::multiply (audio.getWritePointer (1), right, n);
+        if (channels > 0)
+            FVO::multiply (audio.getWritePointer (0), left, n);
+
+        if (channels > 1)
+            FVO::multiply (audio.getWritePointer (1), right, n);
+    }
+    else
+    {
+        const float makeup = makeupDb;
+        const float* gains[2] = { left, right };
+
+        for (int c = 0; c < juce::jmin (channels, 2); ++c)
+        {
+            float* out = audio.getWritePointer (c);
+            const float* changeDb = gains[c];
+
+            for (int i = 0; i < n; ++i)
+                out[i] *= vmath::decibelsToGain (changeDb[i] + makeup);
+        }
+    }
 
     if (wetOnly)
         return;
