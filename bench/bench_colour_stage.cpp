@@ -72,7 +72,7 @@ void BM_ConsoleConvolution (benchmark::State& state)
     juce::AudioBuffer<float> silence (numChannels, blockSize);
     juce::dsp::AudioBlock<float> silentBlock (silence);
 
-    for (int attempt = 0; attempt < 1000 && console.convolution.getCurrentIRSize() == 1; ++attempt)
+    for (int attempt = 0; attempt < 1000 && console.getResponseLength() == 1; ++attempt)
     {
         silence.clear();
         console.process (juce::dsp::ProcessContextReplacing<float> (silentBlock));
@@ -85,7 +85,7 @@ void BM_ConsoleConvolution (benchmark::State& state)
         console.process (juce::dsp::ProcessContextReplacing<float> (silentBlock));
     }
 
-    if (console.convolution.getCurrentIRSize() == 1)
+    if (console.getResponseLength() == 1)
         state.SkipWithError ("the console response was not installed");
 
     runChunks (state, console);
@@ -141,7 +141,7 @@ void BM_ColourStage (benchmark::State& state)
     juce::AudioBuffer<float> silence (numChannels, blockSize);
     juce::dsp::AudioBlock<float> silentBlock (silence);
 
-    for (int i = 0; i < 200 || both.console.convolution.getCurrentIRSize() == 1; ++i)
+    for (int i = 0; i < 200 || both.console.getResponseLength() == 1; ++i)
     {
         if (i > 2000)
         {

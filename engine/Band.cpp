@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "engine/PluginProcessor.h"
 
 #include <cmath>
@@ -30,11 +31,11 @@ constexpr float highestStableFraction = 0.49f;
 } // namespace
 
 MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
-    : onId (owner.bandParameterId (index, "On")),
-      typeId (owner.bandParameterId (index, "Type")),
-      freqId (owner.bandParameterId (index, "Freq")),
-      gainId (owner.bandParameterId (index, "Gain")),
-      qId (owner.bandParameterId (index, "Q")),
+    : onId (owner.bandParameterId (index, ParameterIds::bandOn)),
+      typeId (owner.bandParameterId (index, ParameterIds::bandType)),
+      freqId (owner.bandParameterId (index, ParameterIds::bandFreq)),
+      gainId (owner.bandParameterId (index, ParameterIds::bandGain)),
+      qId (owner.bandParameterId (index, ParameterIds::bandQ)),
       coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f)),
       processor (owner)
 {
@@ -42,12 +43,7 @@ MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
         value.store (0.0f, std::memory_order_relaxed);
 }
 
-MorvikAudioProcessor::Band::~Band()
-{
-    // Filters go last first, as their references to the shared set must not outlive it.
-    while (! filters.isEmpty())
-        filters.removeLast();
-}
+MorvikAudioProcessor::Band::~Band() = default;
 
 void MorvikAudioProcessor::Band::parameterChanged (const juce::String& parameterID, float)
 {
@@ -173,26 +169,20 @@ void MorvikAudioProcessor::Band::pullCoefficients() noexcept
 void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
 {
     pullCoefficients();
+    Band* self[] = { this };
+    Cascade<1> cascade (self);
+    float* samples[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
 
-    juce::dsp::AudioBlock<float> block (detector.getArrayOfWritePointers(), 2, (size_t) numSamples);
+    for (int i = 0; i < numSamples; ++i)
+        for (size_t channel = 0; channel < 2; ++channel)
+            samples[channel][i] = cascade (channel, samples[channel][i]);
 
-    for (size_t channel = 0; channel < 2; ++channel)
-    {
-        auto channelBlock = block.getSingleChannelBlock (channel);
-        filters.getUnchecked ((int) channel)->process (juce::dsp::ProcessContextReplacing<float> (channelBlock));
-    }
+    cascade.finish();
 }
 
 void MorvikAudioProcessor::Band::prepare()
 {
-    while (filters.size() > 2)
-        filters.removeLast();
-
-    while (filters.size() < 2)
-        filters.add (new juce::dsp::IIR::Filter<float> (coefficients));
-
-    for (auto* filter : filters)
-        filter->reset();
+    state = {};
 
     updateFilter();
 

@@ -1,4 +1,5 @@
 #include "engine/Compressor.h"
+#include "engine/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>
@@ -20,7 +21,8 @@ void Compressor::prepare (double sampleRate, int blockSize)
     smoothersPrimed = false;
 }
 
-void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuffer<float>& detector) noexcept
+MORVIK_VECTOR_CLONES void Compressor::process (juce::AudioBuffer<float>& audio,
+                                               const juce::AudioBuffer<float>& detector) noexcept
 {
     const int n = audio.getNumSamples();
 
@@ -47,24 +49,24 @@ void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuff
     // Written so that a NaN link counts as no link.
     const float link = stereoLink > 0.0f ? juce::jmin (stereoLink, 100.0f) / 100.0f : 0.0f;
 
-    drySignal.clear();
     gainReductionDb = 0.0f;
 
     float* left = leftLevels.data();
     float* right = rightLevels.data();
     float* loudest = maxLevels.data();
 
-    FVO::abs (left, detector.getReadPointer (0), n);
-    FVO::abs (right, detector.getReadPointer (detector.getNumChannels() > 1 ? 1 : 0), n);
-
+    // Rectify and link in one pass.
+    const float* detectorLeft = detector.getReadPointer (0);
+    const float* detectorRight = detector.getReadPointer (detector.getNumChannels() > 1 ? 1 : 0);
     const float own = 1.0f - link;
 
     for (int i = 0; i < n; ++i)
     {
-        const float m = juce::jmax (right[i], left[i]);
+        const float l = std::abs (detectorLeft[i]), r = std::abs (detectorRight[i]);
+        const float m = juce::jmax (r, l);
         loudest[i] = m;
-        left[i] = left[i] * own + m * link;
-        right[i] = right[i] * own + m * link;
+        left[i] = l * own + m * link;
+        right[i] = r * own + m * link;
     }
 
     // One detector for both channels: the right block continues from the left block's tracks.
@@ -85,36 +87,49 @@ void Compressor::process (juce::AudioBuffer<float>& audio, const juce::AudioBuff
 
     gainReductionDb = juce::jmin (FVO::findMinimum (left, n), FVO::findMinimum (right, n));
 
+    const int channels = juce::jmin (audio.getNumChannels(), drySignal.getNumChannels());
+
+    // A settled mix of exactly 1 keeps the gained signal as it is: the dry copy would be weighted 0.
+    const bool wetOnly = mix == 1.0f && ! mixSmoother.isSmoothing();
+
+    if (! wetOnly)
+        for (int c = 0; c < channels; ++c)
+            drySignal.copyFrom (c, 0, audio, c, 0, n);
+
+    // Makeup, dB to linear gain and the gain applied; the same makeup for both channels at each
+    // sample. Without a ramp each channel takes one pass, and a mono output skips the right gain.
     if (makeupSmoother.isSmoothing())
     {
         for (int i = 0; i < n; ++i)
         {
             const float makeup = makeupSmoother.getNextValue();
-            left[i] = juce::Decibels::decibelsToGain (left[i] + makeup, -100.0f);
-            right[i] = juce::Decibels::decibelsToGain (right[i] + makeup, -100.0f);
+            left[i] = vmath::decibelsToGain (left[i] + makeup);
+            right[i] = vmath::decibelsToGain (right[i] + makeup);
         }
+
+        if (channels > 0)
+            FVO::multiply (audio.getWritePointer (0), left, n);
+
+        if (channels > 1)
+            FVO::multiply (audio.getWritePointer (1), right, n);
     }
     else
     {
         const float makeup = makeupDb;
+        const float* gains[2] = { left, right };
 
-        for (int i = 0; i < n; ++i)
+        for (int c = 0; c < juce::jmin (channels, 2); ++c)
         {
-            left[i] = juce::Decibels::decibelsToGain (left[i] + makeup, -100.0f);
-            right[i] = juce::Decibels::decibelsToGain (right[i] + makeup, -100.0f);
+            float* out = audio.getWritePointer (c);
+            const float* changeDb = gains[c];
+
+            for (int i = 0; i < n; ++i)
+                out[i] *= vmath::decibelsToGain (changeDb[i] + makeup);
         }
     }
 
-    const int channels = juce::jmin (audio.getNumChannels(), drySignal.getNumChannels());
-
-    for (int c = 0; c < channels; ++c)
-        drySignal.copyFrom (c, 0, audio, c, 0, n);
-
-    if (channels > 0)
-        FVO::multiply (audio.getWritePointer (0), left, n);
-
-    if (channels > 1)
-        FVO::multiply (audio.getWritePointer (1), right, n);
+    if (wetOnly)
+        return;
 
     if (mixSmoother.isSmoothing())
     {

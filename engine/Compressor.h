@@ -21,7 +21,8 @@ public:
     void process (juce::AudioBuffer<float>& audio, const juce::AudioBuffer<float>& detector) noexcept;
 
     juce::AudioBuffer<float> drySignal;
-    // Per-sample work buffers: rectified and linked level, then gain change in dB, then linear gain.
+    // Per-sample work buffers: rectified and linked level, then gain change in dB (then, while the
+    // makeup ramps, linear gain).
     std::vector<float> leftLevels, rightLevels;
     // Per-sample louder of the two rectified detector channels, before linking.
     std::vector<float> maxLevels;

@@ -1,51 +1,139 @@
 #include "engine/ConsoleConvolution.h"
 
 #include <cmath>
+#include <cstring>
+#include <numeric>
 
 namespace
 {
-// A spec the framework's stages can work with: they divide by the rate, size FFTs from the block
-// size and keep one state per channel. The convolution itself handles mono and stereo only.
-juce::dsp::ProcessSpec usableSpec (const juce::dsp::ProcessSpec& spec)
+constexpr int historyLength = ConsoleConvolution::maxTaps - 1;
+
+float liftGain() noexcept { return juce::Decibels::decibelsToGain (ConsoleConvolution::outputGainDecibels); }
+
+// The response that passes audio unchanged but for the lift.
+juce::AudioBuffer<float> unitTaps()
 {
-    auto result = spec;
+    juce::AudioBuffer<float> taps (1, 1);
+    taps.setSample (0, 0, liftGain());
+    return taps;
+}
 
-    if (! (std::isfinite (result.sampleRate) && result.sampleRate > 0.0))
-        result.sampleRate = 44100.0;
+// The silent ends of a response cut away, as the framework's convolution trims: a sample counts when
+// it reaches -80 dB in any channel; a response with no such sample becomes one silent sample.
+juce::AudioBuffer<float> trimmed (const juce::AudioBuffer<float>& response)
+{
+    const auto threshold = juce::Decibels::decibelsToGain (-80.0f);
+    const int numChannels = response.getNumChannels();
+    const int numSamples = response.getNumSamples();
+    int offsetBegin = numSamples, offsetEnd = numSamples;
 
-    result.maximumBlockSize = juce::jmax (result.maximumBlockSize, (juce::uint32) 1);
-    result.numChannels = juce::jlimit ((juce::uint32) 1, (juce::uint32) 2, result.numChannels);
+    for (int channel = 0; channel < numChannels; ++channel)
+    {
+        const auto* samples = response.getReadPointer (channel);
+        int first = 0, last = 0;
+
+        while (first < numSamples && ! (std::abs (samples[first]) >= threshold))
+            ++first;
+
+        while (last < numSamples && ! (std::abs (samples[numSamples - 1 - last]) >= threshold))
+            ++last;
+
+        offsetBegin = juce::jmin (offsetBegin, first);
+        offsetEnd = juce::jmin (offsetEnd, last);
+    }
+
+    if (offsetBegin == numSamples)
+    {
+        juce::AudioBuffer<float> silent (numChannels, 1);
+        silent.clear();
+        return silent;
+    }
+
+    juce::AudioBuffer<float> result (numChannels, juce::jmax (1, numSamples - (offsetBegin + offsetEnd)));
+    for (int channel = 0; channel < numChannels; ++channel)
+        result.copyFrom (channel, 0, response.getReadPointer (channel, offsetBegin), result.getNumSamples());
+
+    return result;
+}
+
+// The framework's own resampling of a response to the processing rate, with its rounding of the
+// new length, so that the taps come out as its convolution would use them.
+juce::AudioBuffer<float> resampled (const juce::AudioBuffer<float>& response, double fromRate, double toRate)
+{
+    if (fromRate == toRate)
+        return response;
+
+    const auto factorReading = fromRate / toRate;
+    juce::AudioBuffer<float> original (response);
+    juce::MemoryAudioSource memorySource (original, false);
+    juce::ResamplingAudioSource resamplingSource (&memorySource, false, response.getNumChannels());
+
+    const auto finalSize = juce::roundToInt (juce::jmax (1.0, response.getNumSamples() / factorReading));
+    resamplingSource.setResamplingRatio (factorReading);
+    resamplingSource.prepareToPlay (finalSize, fromRate);
+
+    juce::AudioBuffer<float> result (response.getNumChannels(), finalSize);
+    resamplingSource.getNextAudioBlock ({ &result, 0, result.getNumSamples() });
     return result;
 }
 } // namespace
 
-void ConsoleConvolution::prepare (const juce::dsp::ProcessSpec& spec)
+juce::AudioBuffer<float> ConsoleConvolution::makeTaps (const juce::AudioBuffer<float>& response, double responseRate,
+                                                       double processingRate)
 {
-    const auto safeSpec = usableSpec (spec);
+    if (response.getNumChannels() < 1 || response.getNumSamples() < 1 || ! (responseRate > 0.0)
+        || ! (processingRate > 0.0))
+        return {};
 
-    // Until the console response arrives the convolution should pass audio unchanged. Its own
-    // initial unit sample is stored for 44.1 kHz and gets resampled and scaled to any other rate
-    // (at 48 kHz it attenuates by about 2 dB, at 88.2 kHz it becomes a two-tap low-pass), so a unit
-    // sample at the processing rate is queued here; the preparation below applies it at once.
-    // Once a response has been handed over, the convolution rebuilds that one for the new rate.
-    if (! responseHandedOver)
+    // A response so short at its own rate that it grows past the longest filter at the processing
+    // rate is refused before the resampler makes it.
+    const auto trimmedResponse = trimmed (response);
+    if (trimmedResponse.getNumSamples() * processingRate / responseRate > maxTaps + 1)
+        return {};
+
+    auto taps = resampled (trimmedResponse, responseRate, processingRate);
+    if (taps.getNumSamples() > maxTaps)
+        return {};
+
+    // Normalised to 0.125 over the stronger channel's sum of squares, summed in float in order.
+    float largestEnergy = 0.0f;
+    for (int channel = 0; channel < taps.getNumChannels(); ++channel)
     {
-        juce::AudioBuffer<float> unit (1, 1);
-        unit.setSample (0, 0, 1.0f);
-        convolution.loadImpulseResponse (std::move (unit), safeSpec.sampleRate, juce::dsp::Convolution::Stereo::yes,
-                                         juce::dsp::Convolution::Trim::no, juce::dsp::Convolution::Normalise::no);
+        const auto* samples = taps.getReadPointer (channel);
+        largestEnergy = juce::jmax (largestEnergy, std::accumulate (samples, samples + taps.getNumSamples(), 0.0f,
+                                                                    [] (float sum, float s) { return sum + s * s; }));
     }
 
-    convolution.prepare (safeSpec);
-    convolutionBlockSize = safeSpec.maximumBlockSize;
-    convolutionChannels = safeSpec.numChannels;
+    const float normalisation = largestEnergy < 1.0e-8f ? 1.0f : 0.125f / std::sqrt (largestEnergy);
+    taps.applyGain (normalisation);
+    taps.applyGain (liftGain());
+    return taps;
+}
 
-    outputGain.prepare (safeSpec);
-    outputGain.setRampDurationSeconds (outputGainRampSeconds);
+void ConsoleConvolution::prepare (const juce::dsp::ProcessSpec& spec)
+{
+    preparedRate = std::isfinite (spec.sampleRate) && spec.sampleRate > 0.0 ? spec.sampleRate : 44100.0;
+    preparedBlockSize = (int) juce::jmax (spec.maximumBlockSize, (juce::uint32) 1);
 
-    convolution.reset();
-    outputGain.reset();
-    outputGainPrimed = false;
+    history.setSize (2, historyLength + preparedBlockSize);
+    history.clear();
+    blendScratch.setSize (3, preparedBlockSize);
+
+    previousWeight.reset (preparedRate, blendSeconds);
+    previousWeight.setCurrentAndTargetValue (0.0f);
+
+    // The response in use is rebuilt for the new rate; it stays in use without a blend.
+    currentTaps = currentImpulseRate > 0.0 ? makeTaps (currentImpulse, currentImpulseRate, preparedRate)
+                                           : juce::AudioBuffer<float>();
+    if (currentTaps.getNumSamples() == 0)
+        currentTaps = unitTaps();
+
+    const juce::SpinLock::ScopedLockType lock (impulseLock);
+    if (impulsePending)
+    {
+        pendingTaps = makeTaps (pendingImpulse, pendingSampleRate, preparedRate);
+        impulsePending = pendingTaps.getNumSamples() > 0;
+    }
 }
 
 void ConsoleConvolution::loadImpulseResponse (juce::AudioFormatManager& formatManager, const void* data,
@@ -69,9 +157,8 @@ void ConsoleConvolution::loadImpulseResponse (juce::AudioFormatManager& formatMa
     if (reader->numChannels < 1 || ! (std::isfinite (rate) && rate > 0.0))
         return;
 
-    // The convolution keeps at most two channels of a response, so there is no point in
-    // decoding more. The buffer is as long as the lead-in plus the used frames; the tail past
-    // the used frames stays silent and is trimmed away by the convolution.
+    // At most two channels of a response are used. The buffer is as long as the lead-in plus the
+    // used frames; the tail past the used frames stays silent and is trimmed away.
     const auto numChannels = juce::jmin ((int) reader->numChannels, 2);
     juce::AudioBuffer<float> impulse (numChannels, firstImpulseFrame + numImpulseFrames);
     impulse.clear();
@@ -96,70 +183,111 @@ void ConsoleConvolution::loadImpulseResponse (juce::AudioFormatManager& formatMa
         }
     }
 
-    if (! hasSignal)
+    auto taps = makeTaps (impulse, (float) rate, preparedRate);
+    if (! hasSignal || taps.getNumSamples() == 0)
         return;
 
     {
         const juce::SpinLock::ScopedLockType lock (impulseLock);
         pendingSampleRate = (float) rate;
-        pendingImpulse = std::move (impulse);
+        std::swap (pendingImpulse, impulse);
+        std::swap (pendingTaps, taps);
         impulsePending = true;
     }
 
-    // Whatever the pending slot held before was swapped into `impulse` and is freed here, on this
-    // thread, after the lock has been released.
+    // Whatever the pending slot held before (a response not taken, or what the audio thread
+    // swapped out at its last hand-over) is freed here, on this thread, after the lock.
 }
 
-void ConsoleConvolution::takePendingImpulse() noexcept
+void ConsoleConvolution::takePendingResponse() noexcept
 {
-    if (! impulseLock.tryEnter())
+    // A blend in progress finishes first, as in the framework's convolution.
+    if (previousWeight.isSmoothing() || ! impulseLock.tryEnter())
         return;
 
     if (impulsePending)
     {
-        // In this framework version a moved buffer travels inside a fixed-size command through a
-        // preallocated queue to the loader thread, which trims, resamples, normalises and builds
-        // the engine there (and frees the buffer afterwards). The move leaves the slot empty, so
-        // nothing is allocated or freed here.
-        convolution.loadImpulseResponse (std::move (pendingImpulse), (double) pendingSampleRate,
-                                         juce::dsp::Convolution::Stereo::yes, juce::dsp::Convolution::Trim::yes,
-                                         juce::dsp::Convolution::Normalise::yes);
+        // Swaps only: the buffers that leave go to the pending slot, where the preparing thread
+        // frees them.
+        std::swap (previousTaps, currentTaps);
+        std::swap (currentTaps, pendingTaps);
+        std::swap (currentImpulse, pendingImpulse);
+        currentImpulseRate = pendingSampleRate;
         impulsePending = false;
-        responseHandedOver = true;
+
+        previousWeight.setCurrentAndTargetValue (1.0f);
+        previousWeight.setTargetValue (0.0f);
     }
 
     impulseLock.exit();
 }
 
-void ConsoleConvolution::process (const juce::dsp::ProcessContextReplacing<float>& context)
+void ConsoleConvolution::filter (const juce::AudioBuffer<float>& taps, const float* input, float* out, int channel,
+                                 int numSamples) const noexcept
 {
-    takePendingImpulse();
+    const float* h = taps.getReadPointer (juce::jmin (channel, taps.getNumChannels() - 1));
+    const int length = taps.getNumSamples();
+
+    for (int i = 0; i < numSamples; ++i)
+        out[i] = h[0] * input[i];
+
+    for (int k = 1; k < length; ++k)
+    {
+        const float tap = h[k];
+        const float* delayed = input - k;
+
+        for (int i = 0; i < numSamples; ++i)
+            out[i] += tap * delayed[i];
+    }
+}
+
+void ConsoleConvolution::process (const juce::dsp::ProcessContextReplacing<float>& context) noexcept
+{
+    if (context.isBypassed || preparedBlockSize == 0)
+        return;
+
+    takePendingResponse();
 
     auto& block = context.getOutputBlock();
-    const auto numSamples = block.getNumSamples();
-    const auto numChannels = juce::jmin (block.getNumChannels(), convolutionChannels);
+    const int numSamples = (int) block.getNumSamples();
+    const int numChannels = (int) block.getNumChannels();
+    const int filtered = juce::jmin (numChannels, 2);
+    const float lift = liftGain();
 
-    if (numChannels > 0 && convolutionBlockSize > 0)
+    // Channels past the second get the lift alone.
+    for (int channel = filtered; channel < numChannels; ++channel)
+        juce::FloatVectorOperations::multiply (block.getChannelPointer ((size_t) channel), lift, numSamples);
+
+    for (int start = 0; start < numSamples; start += preparedBlockSize)
     {
-        auto convolved = block.getSubsetChannelBlock (0, numChannels);
+        const int length = juce::jmin (preparedBlockSize, numSamples - start);
+        const bool blending = previousWeight.isSmoothing();
+        float* weights = blendScratch.getWritePointer (2);
 
-        for (size_t start = 0; start < numSamples; start += convolutionBlockSize)
+        if (blending)
+            for (int i = 0; i < length; ++i)
+                weights[i] = previousWeight.getNextValue();
+
+        for (int channel = 0; channel < filtered; ++channel)
         {
-            auto piece = convolved.getSubBlock (start, juce::jmin (convolutionBlockSize, numSamples - start));
-            juce::dsp::ProcessContextReplacing<float> pieceContext (piece);
-            pieceContext.isBypassed = context.isBypassed;
-            convolution.process (pieceContext);
+            float* out = block.getChannelPointer ((size_t) channel) + start;
+            float* past = history.getWritePointer (channel);
+            float* input = past + historyLength;
+            std::memcpy (input, out, sizeof (float) * (size_t) length);
+
+            filter (currentTaps, input, out, channel, length);
+
+            // The framework's blend: previous x w + current x (1 - w), w falling from 1 to 0.
+            if (blending)
+            {
+                float* before = blendScratch.getWritePointer (channel);
+                filter (previousTaps, input, before, channel, length);
+
+                for (int i = 0; i < length; ++i)
+                    out[i] = out[i] * (weights[i] * -1.0f + 1.0f) + before[i] * weights[i];
+            }
+
+            std::memmove (past, past + length, sizeof (float) * (size_t) historyLength);
         }
     }
-
-    outputGain.setGainDecibels (outputGainDecibels);
-
-    // The lift is fixed; after a preparation it must not ramp up from wherever it stood.
-    if (! outputGainPrimed)
-    {
-        outputGain.reset();
-        outputGainPrimed = true;
-    }
-
-    outputGain.process (context);
 }

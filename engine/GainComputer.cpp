@@ -1,12 +1,15 @@
 #include "engine/GainComputer.h"
+#include "engine/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>
 
-void GainComputer::applyCompressionToBuffer (float* buffer, int numSamples) const noexcept
+MORVIK_VECTOR_CLONES void GainComputer::applyCompressionToBuffer (float* buffer, int numSamples) const noexcept
 {
     const float twiceKnee = 2.0f * knee;
+    const float lowerKnee = -kneeHalf, upperKnee = kneeHalf, threshold_ = threshold, slope_ = slope;
 
+    // Written without branches so that the loop vectorises; every case is computed and selected.
     for (int i = 0; i < numSamples; ++i)
     {
         // The comparisons are written so that a NaN level reads as the floor and an infinite one as
@@ -16,23 +19,14 @@ void GainComputer::applyCompressionToBuffer (float* buffer, int numSamples) cons
         x = x > 1.0e-6f ? x : 1.0e-6f;
         x = x < FLT_MAX ? x : FLT_MAX;
 
-        float level = 20.0f * std::log10 (x);
+        float level = vmath::gainToDecibels (x);
         level = level > -100.0f ? level : -100.0f;
 
-        const float over = level - threshold;
+        const float over = level - threshold_;
+        const float intoKnee = over + upperKnee;
+        const float inKnee = slope_ * intoKnee * intoKnee / twiceKnee;
+        const float above = slope_ * over;
 
-        if (over <= -kneeHalf)
-        {
-            buffer[i] = 0.0f;
-        }
-        else if (over <= kneeHalf)
-        {
-            const float intoKnee = over + kneeHalf;
-            buffer[i] = slope * intoKnee * intoKnee / twiceKnee;
-        }
-        else
-        {
-            buffer[i] = slope * over;
-        }
+        buffer[i] = over <= lowerKnee ? 0.0f : (over <= upperKnee ? inKnee : above);
     }
 }

@@ -78,6 +78,7 @@ void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noe
 
     double attackSum = 0.0;
     double releaseSum = 0.0;
+    const double twiceMaxAttack = 2.0 * maxAttack, twiceMaxRelease = 2.0 * maxRelease;
 
     for (int i = 0; i < numSamples; ++i)
     {
@@ -87,14 +88,14 @@ void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noe
         peakState = std::max (a1 * peakState + b1 * s, s);
         rmsState = a1 * rmsState + b1 * s;
 
-        // The crest factor squared. Silence gives 0/0, which fails the test and is skipped.
-        const double crest = peakState / rmsState;
-
-        if (crest > 0.0)
+        // The crest factor squared is peak / mean; the candidates divide by it, so one division by
+        // the peak serves both. Silence (0/0) and a track that is not a number are skipped.
+        if (peakState > 0.0 && rmsState >= 0.0)
         {
-            const double attack = 2.0 * maxAttack / crest;
+            const double inverseCrest = rmsState / peakState;
+            const double attack = twiceMaxAttack * inverseCrest;
             attackSum += attack;
-            releaseSum += 2.0 * maxRelease / crest - attack;
+            releaseSum += twiceMaxRelease * inverseCrest - attack;
         }
     }
 
@@ -130,16 +131,18 @@ void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noe
 void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
 {
     double current = state;
-    const double attackCoefficient = alphaAttack;
-    const double releaseCoefficient = alphaRelease;
+    const double attackCoefficient = alphaAttack, attackInput = 1.0 - alphaAttack;
+    const double releaseCoefficient = alphaRelease, releaseInput = 1.0 - alphaRelease;
 
     for (int i = 0; i < numSamples; ++i)
     {
         const double x = (double) buffer[i];
 
-        // A deeper gain change than the state is an attack.
-        const double coefficient = current > x ? attackCoefficient : releaseCoefficient;
-        current = coefficient * current + (1.0 - coefficient) * x;
+        // A deeper gain change than the state is an attack. Both steps are computed and one is
+        // chosen, so that the comparison does not lengthen the recurrence.
+        const double attacked = attackCoefficient * current + attackInput * x;
+        const double released = releaseCoefficient * current + releaseInput * x;
+        current = current > x ? attacked : released;
         buffer[i] = (float) current;
     }
 

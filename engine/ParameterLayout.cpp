@@ -1,4 +1,5 @@
 #include "engine/ParameterLayout.h"
+#include "engine/ParameterIds.h"
 #include "engine/PluginProcessor.h"
 
 #include <cmath>
@@ -22,8 +23,8 @@ juce::String general (double value)
     return text;
 }
 
-constexpr float attackAuto = 50.01f;
-constexpr float releaseAuto = 1501.0f;
+using ParameterIds::attackAuto;
+using ParameterIds::releaseAuto;
 } // namespace
 
 namespace ParameterText
@@ -171,15 +172,15 @@ juce::AudioProcessorValueTreeState::ParameterLayout MorvikAudioProcessor::create
     };
 
     parameters.push_back (
-        std::make_unique<juce::AudioParameterBool> (juce::ParameterID { "Power", 1 }, "On Button", true));
-    addFloat ("Compress", 0.0f, 70.0f, 0.1f, 1.0f, 15.0f, "", ParameterText::compress);
-    addFloat ("Ratio", 1.1f, 20.0f, 0.1f, 0.5f, 4.0f, "", ParameterText::ratio);
-    addFloat ("Attack", 0.0f, 50.01f, 0.01f, 0.5f, 10.0f, "ms", ParameterText::attack);
-    addFloat ("Release", 5.0f, 1501.0f, 1.0f, 0.35f, 40.0f, "", ParameterText::release);
-    addFloat ("Makeup", -8.0f, 30.0f, 0.1f, 1.0f, 2.0f, "", ParameterText::makeup);
-    addFloat ("Character", 0.0f, 100.0f, 1.0f, 1.0f, 30.0f, "%", ParameterText::character);
-    addFloat ("Mix", 0.0f, 1.0f, 0.001f, 1.0f, 1.0f, "%", ParameterText::mix);
-    addFloat ("Smooth", 0.0f, 100.0f, 1.0f, 1.0f, 50.0f, "%", ParameterText::smooth);
+        std::make_unique<juce::AudioParameterBool> (juce::ParameterID { ParameterIds::power, 1 }, "On Button", true));
+    addFloat (ParameterIds::compress, 0.0f, 70.0f, 0.1f, 1.0f, 15.0f, "", ParameterText::compress);
+    addFloat (ParameterIds::ratio, 1.1f, 20.0f, 0.1f, 0.5f, 4.0f, "", ParameterText::ratio);
+    addFloat (ParameterIds::attack, 0.0f, ParameterIds::attackAuto, 0.01f, 0.5f, 10.0f, "ms", ParameterText::attack);
+    addFloat (ParameterIds::release, 5.0f, ParameterIds::releaseAuto, 1.0f, 0.35f, 40.0f, "", ParameterText::release);
+    addFloat (ParameterIds::makeup, -8.0f, 30.0f, 0.1f, 1.0f, 2.0f, "", ParameterText::makeup);
+    addFloat (ParameterIds::character, 0.0f, 100.0f, 1.0f, 1.0f, 30.0f, "%", ParameterText::character);
+    addFloat (ParameterIds::mix, 0.0f, 1.0f, 0.001f, 1.0f, 1.0f, "%", ParameterText::mix);
+    addFloat (ParameterIds::smooth, 0.0f, 100.0f, 1.0f, 1.0f, 50.0f, "%", ParameterText::smooth);
 
     const int defaultTypes[] = { 1, 2, 3 };
     const float defaultFrequencies[] = { 100.0f, 700.0f, 4000.0f };
@@ -190,13 +191,15 @@ juce::AudioProcessorValueTreeState::ParameterLayout MorvikAudioProcessor::create
         const auto id = [this, band] (const char* suffix) { return bandParameterId (band + 1, suffix); };
         const juce::String name = "Band" + juce::String (band + 1) + " ";
 
-        parameters.push_back (eq::makePrmBool (id ("On"), name + "On", true, "On"));
+        parameters.push_back (eq::makePrmBool (id (ParameterIds::bandOn), name + "On", true, "On"));
+        parameters.push_back (eq::makePrmChoice (id (ParameterIds::bandType), name + "Type", bandTypeChoices,
+                                                 defaultTypes[band], "Type"));
         parameters.push_back (
-            eq::makePrmChoice (id ("Type"), name + "Type", bandTypeChoices, defaultTypes[band], "Type"));
-        parameters.push_back (eq::makePrmFreq (id ("Freq"), name + "Freq", defaultFrequencies[band], "Frequency"));
+            eq::makePrmFreq (id (ParameterIds::bandFreq), name + "Freq", defaultFrequencies[band], "Frequency"));
+        parameters.push_back (eq::makePrmDb (id (ParameterIds::bandGain), name + "Gain", 0.0f, "Gain",
+                                             juce::AudioProcessorParameter::genericParameter));
         parameters.push_back (
-            eq::makePrmDb (id ("Gain"), name + "Gain", 0.0f, "Gain", juce::AudioProcessorParameter::genericParameter));
-        parameters.push_back (eq::makePrmFloat (id ("Q"), name + "Q", 0.2f, 20.0f, 0.01f, defaultQs[band], "Q"));
+            eq::makePrmFloat (id (ParameterIds::bandQ), name + "Q", 0.2f, 20.0f, 0.01f, defaultQs[band], "Q"));
     }
 
     return { parameters.begin(), parameters.end() };

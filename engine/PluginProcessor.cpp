@@ -50,11 +50,12 @@ MorvikAudioProcessor::MorvikAudioProcessor()
     gainReductionMeter.store (-7.0f);
     inputLevelMeter.store (0.0f);
 
-    globals = { apvts.getRawParameterValue ("Power"),     apvts.getRawParameterValue ("Compress"),
-                apvts.getRawParameterValue ("Character"), apvts.getRawParameterValue ("Makeup"),
-                apvts.getRawParameterValue ("Ratio"),     apvts.getRawParameterValue ("Attack"),
-                apvts.getRawParameterValue ("Release"),   apvts.getRawParameterValue ("Mix"),
-                apvts.getRawParameterValue ("Smooth") };
+    namespace ids = ParameterIds;
+    globals = { apvts.getRawParameterValue (ids::power),     apvts.getRawParameterValue (ids::compress),
+                apvts.getRawParameterValue (ids::character), apvts.getRawParameterValue (ids::makeup),
+                apvts.getRawParameterValue (ids::ratio),     apvts.getRawParameterValue (ids::attack),
+                apvts.getRawParameterValue (ids::release),   apvts.getRawParameterValue (ids::mix),
+                apvts.getRawParameterValue (ids::smooth) };
 
     for (auto& band : bands)
     {
@@ -156,16 +157,8 @@ void MorvikAudioProcessor::prepareToPlay (double newSampleRate, int samplesPerBl
 
     compressor.prepare (newSampleRate, samplesPerBlock);
 
-    smoothCompressor.prepare ({ newSampleRate, blockSize, 2 });
-    smoothCompressor.reset();
-
-    smoothGain.prepare ({ newSampleRate, blockSize, 2 });
-    smoothGain.reset();
-
-    powerFadeBuffer.setSize (2, samplesPerBlock);
-    powerFadeGain = 1.0f;
-    powerFadeLength = juce::jmax (1, (int) (0.02 * newSampleRate));
-    powerFadeInitialised = false;
+    smoothCompressor.prepare (newSampleRate, samplesPerBlock);
+    powerFade.prepare (newSampleRate, samplesPerBlock);
 
     sidechainBuffer.setSize (2, samplesPerBlock);
     silentBuffer.setSize (2, samplesPerBlock);
@@ -200,172 +193,143 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     const int n = buffer.getNumSamples();
     const int B = buffer.getNumChannels();
     const int M = mainInputChannels;
-
-    const float power = globals.power->load();
-    const float compress = globals.compress->load();
-    const float character = globals.character->load();
-    const float makeup = globals.makeup->load();
-    const float ratio = globals.ratio->load();
-    const float attack = globals.attack->load();
-    const float release = globals.release->load();
-    const float mix = globals.mix->load();
-    const float smooth = globals.smooth->load();
+    const auto settings = loadSettings();
 
     // Nothing is sized before the first preparation, and a host that hands over fewer channels
     // than it negotiated gets its audio back untouched rather than read out of bounds.
     if (blockSize == 0 || totalOutputChannels <= 0 || totalOutputChannels > B || M > B || n > (int) blockSize)
         return;
 
-    powerOff = power == 0.0f;
-
-    auto& gainComputer = compressor.gainComputer;
-    gainComputer.threshold = -compress;
-    if (ratio != gainComputer.ratio)
-    {
-        gainComputer.ratio = ratio;
-        gainComputer.slope = 1.0f / ratio - 1.0f;
-    }
-
-    auto& detector = compressor.levelDetector;
-    if (attack == 50.01f)
-    {
-        detector.autoAttack = true;
-    }
-    else
-    {
-        detector.autoAttack = false;
-        detector.setAttack ((double) attack * 0.001);
-    }
-
-    if (release == 1501.0f)
-    {
-        detector.autoRelease = true;
-    }
-    else
-    {
-        detector.autoRelease = false;
-        detector.setRelease ((double) release * 0.001);
-    }
-
-    compressor.makeupDb = makeup;
-    compressor.mix = mix;
-    compressor.stereoLink = 50.0f;
-
-    smoothCompressor.setRatio (ratio);
-    smoothCompressor.setAttack ((float) (0.8 * attack));
-    smoothCompressor.setRelease ((float) (0.6 * release));
-    smoothCompressor.setThreshold ((float) (-0.6 * smooth));
-    smoothGain.setGainDecibels ((float) (0.3 * smooth));
-
-    characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, character / 100.0f));
+    powerOff = settings.power == 0.0f;
+    applySettings (settings);
 
     juce::AudioBuffer<float> mainView (buffer.getArrayOfWritePointers(), totalOutputChannels, n);
 
     if (M == 1 && totalOutputChannels == 2)
         mainView.copyFrom (1, 0, mainView, 0, 0, n);
 
-    sidechainBuffer.setSize (2, n, false, false, true);
-    {
-        const int s = (B >= 2 && M >= 2) ? 1 : 0;
-        const auto* sidechainBus = getBus (true, 1);
-        const bool sidechainDisabled = sidechainBus == nullptr || sidechainBus->getCurrentLayout().isDisabled();
-        const int extra = B - M;
+    routeDetector (buffer, n);
+    powerFade.begin (mainView, ! powerOff);
 
-        int left = 0, right = s;
-        if (! sidechainDisabled && extra == 1)
-            left = right = M;
-        else if (! sidechainDisabled && extra == 2)
-            left = M, right = M + 1;
-
-        sidechainBuffer.copyFrom (0, 0, buffer, left, 0, n);
-        sidechainBuffer.copyFrom (1, 0, buffer, right, 0, n);
-    }
-
-    const float target = powerOff ? 0.0f : 1.0f;
-    if (! powerFadeInitialised)
-    {
-        powerFadeGain = target;
-        powerFadeInitialised = true;
-    }
-
-    const int C = juce::jmin (totalOutputChannels, 2);
-    bool fading = false;
-    if (powerFadeGain != target && n <= powerFadeBuffer.getNumSamples())
-    {
-        for (int c = 0; c < C; ++c)
-            powerFadeBuffer.copyFrom (c, 0, mainView, c, 0, n);
-        fading = true;
-    }
-
-    if (powerOff && powerFadeGain <= 0.0f)
+    // Fully off: the audio passes untouched and every stage keeps its state for when the plug-in
+    // is switched on again.
+    if (powerFade.isFullyOff())
     {
         gainReductionMeter.exchange (-7.0f);
         inputLevelMeter.exchange (0.0f);
-
-        if (analyserEnabled.load())
-        {
-            const juce::AudioBuffer<float> silence (silentBuffer.getArrayOfWritePointers(), 2, n);
-            const juce::SpinLock::ScopedTryLockType lock (analyserResizeLock);
-            if (lock.isLocked())
-                pushNextSampleToFifo (silence, M, analyserFifo, analyserBuffer);
-        }
-
-        powerFadeGain = target;
+        feedAnalyser (juce::AudioBuffer<float> (silentBuffer.getArrayOfWritePointers(), 2, n));
         return;
     }
 
     if (n > 0)
     {
-        for (auto& band : bands)
-            if (band.active.load (std::memory_order_relaxed))
-                band.process (sidechainBuffer, n);
-
-        juce::dsp::AudioBlock<float> detectorBlock (sidechainBuffer);
-        smoothCompressor.process (juce::dsp::ProcessContextReplacing<float> (detectorBlock));
-        smoothGain.process (juce::dsp::ProcessContextReplacing<float> (detectorBlock));
-
-        juce::dsp::AudioBlock<float> mainBlock (mainView);
-        const juce::dsp::ProcessContextReplacing<float> mainContext (mainBlock);
-        characterMixer.pushDrySamples (mainBlock);
-        console.process (mainContext);
-        grain.process (mainContext);
-        characterMixer.mixWetSamples (mainBlock);
-
+        processDetector (n);
+        processColour (mainView);
         compressor.process (mainView, sidechainBuffer);
 
         gainReductionMeter.exchange (compressor.gainReductionDb);
         inputLevelMeter.exchange (compressor.inputLevel);
     }
 
-    if (analyserEnabled.load())
+    feedAnalyser (sidechainBuffer);
+    powerFade.finish (mainView);
+}
+
+MorvikAudioProcessor::Settings MorvikAudioProcessor::loadSettings() const noexcept
+{
+    return { globals.power->load(),   globals.compress->load(), globals.character->load(),
+             globals.makeup->load(),  globals.ratio->load(),    globals.attack->load(),
+             globals.release->load(), globals.mix->load(),      globals.smooth->load() };
+}
+
+void MorvikAudioProcessor::applySettings (const Settings& s) noexcept
+{
+    auto& gainComputer = compressor.gainComputer;
+    gainComputer.threshold = -s.compress;
+    if (s.ratio != gainComputer.ratio)
     {
-        const juce::SpinLock::ScopedTryLockType lock (analyserResizeLock);
-        if (lock.isLocked())
-            pushNextSampleToFifo (sidechainBuffer, M, analyserFifo, analyserBuffer);
+        gainComputer.ratio = s.ratio;
+        gainComputer.slope = 1.0f / s.ratio - 1.0f;
     }
 
-    if (fading)
-    {
-        const float increment = 1.0f / (float) powerFadeLength;
-        float g = powerFadeGain;
+    // The top of each time range means automatic timing from the detector's crest factor.
+    auto& detector = compressor.levelDetector;
+    detector.autoAttack = s.attack == ParameterIds::attackAuto;
+    if (! detector.autoAttack)
+        detector.setAttack ((double) s.attack * 0.001);
 
-        for (int i = 0; i < n; ++i)
-        {
-            g = target > g ? juce::jmin (g + increment, target) : juce::jmax (g - increment, target);
+    detector.autoRelease = s.release == ParameterIds::releaseAuto;
+    if (! detector.autoRelease)
+        detector.setRelease ((double) s.release * 0.001);
 
-            for (int c = 0; c < C; ++c)
-            {
-                auto* out = mainView.getWritePointer (c);
-                out[i] = out[i] * g + powerFadeBuffer.getSample (c, i) * (1.0f - g);
-            }
-        }
+    compressor.makeupDb = s.makeup;
+    compressor.mix = s.mix;
+    compressor.stereoLink = 50.0f;
 
-        powerFadeGain = g;
-    }
-    else
-    {
-        powerFadeGain = target;
-    }
+    // The Smooth stage takes the raw times, also at their automatic ends.
+    smoothCompressor.setRatio (s.ratio);
+    smoothCompressor.setAttack ((float) (0.8 * s.attack));
+    smoothCompressor.setRelease ((float) (0.6 * s.release));
+    smoothCompressor.setThreshold ((float) (-0.6 * s.smooth));
+    smoothCompressor.setGainDecibels ((float) (0.3 * s.smooth));
+
+    characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, s.character / 100.0f));
+}
+
+// The detector is a copy of the side-chain when one is routed, else of the main input. A side-chain
+// bus counts only when enabled and when its channels actually arrive in the chunk: a host may
+// enable the bus and still hand over the main channels alone, and the detector must not read past
+// them. One side-chain channel feeds both detector channels.
+void MorvikAudioProcessor::routeDetector (const juce::AudioBuffer<float>& chunk, int n) noexcept
+{
+    const int B = chunk.getNumChannels();
+    const int M = mainInputChannels;
+
+    sidechainBuffer.setSize (2, n, false, false, true);
+
+    const int s = (B >= 2 && M >= 2) ? 1 : 0;
+    const auto* sidechainBus = getBus (true, 1);
+    const bool sidechainDisabled = sidechainBus == nullptr || sidechainBus->getCurrentLayout().isDisabled();
+    const int extra = B - M;
+
+    int left = 0, right = s;
+    if (! sidechainDisabled && extra == 1)
+        left = right = M;
+    else if (! sidechainDisabled && extra == 2)
+        left = M, right = M + 1;
+
+    sidechainBuffer.copyFrom (0, 0, chunk, left, 0, n);
+    sidechainBuffer.copyFrom (1, 0, chunk, right, 0, n);
+}
+
+// Detector equaliser bands, then the Smooth stage. The detector is only measured, never heard. The
+// bands run inside the Smooth stage's envelope pass, so that all their recurrences overlap.
+void MorvikAudioProcessor::processDetector (int n) noexcept
+{
+    Band::withActiveBands (bands,
+                           [this, n] (auto& cascade) { smoothCompressor.process (sidechainBuffer, n, cascade); });
+}
+
+// The console and Grain colour inside the "Character" blend: the blend's dry side is the main audio
+// before the colour stage.
+void MorvikAudioProcessor::processColour (juce::AudioBuffer<float>& main) noexcept
+{
+    juce::dsp::AudioBlock<float> mainBlock (main);
+    const juce::dsp::ProcessContextReplacing<float> mainContext (mainBlock);
+    characterMixer.pushDrySamples (mainBlock);
+    console.process (mainContext);
+    grain.process (mainContext);
+    characterMixer.mixWetSamples (mainBlock);
+}
+
+void MorvikAudioProcessor::feedAnalyser (const juce::AudioBuffer<float>& detector) noexcept
+{
+    if (! analyserEnabled.load())
+        return;
+
+    const juce::SpinLock::ScopedTryLockType lock (analyserResizeLock);
+    if (lock.isLocked())
+        pushNextSampleToFifo (detector, mainInputChannels, analyserFifo, analyserBuffer);
 }
 
 //==============================================================================

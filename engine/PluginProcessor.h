@@ -6,6 +6,8 @@
 #include "engine/Compressor.h"
 #include "engine/ConsoleConvolution.h"
 #include "engine/Grain.h"
+#include "engine/PowerFade.h"
+#include "engine/SmoothCompressor.h"
 
 #include <array>
 #include <atomic>
@@ -31,6 +33,89 @@ public:
         // Audio thread: filters both detector channels in place with the current set.
         void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept;
 
+        // Audio thread: the active bands of one chunk as one filter, applied a sample at a time, so
+        // that a caller can run it inside its own pass over the samples and their recurrences
+        // overlap. Coefficients and states live in locals for the chunk; finish() stores the states,
+        // set to zero below 1e-8 as the framework's biquad does after each block. The same
+        // arithmetic as the framework's biquads one band after the other.
+        template <size_t numBands>
+        struct Cascade
+        {
+            explicit Cascade (Band* const* activeBands) noexcept
+                : bands (activeBands)
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    std::copy_n (bands[b]->coefficients->coefficients.begin(), 5, c[b].begin());
+                    s[b] = bands[b]->state;
+                }
+            }
+
+            float operator() (size_t channel, float x) noexcept
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    // Transposed direct form II, operation for operation.
+                    auto& state = s[b][channel];
+                    const float y = (x * c[b][0]) + state[0];
+                    state[0] = (x * c[b][1]) - (y * c[b][3]) + state[1];
+                    state[1] = (x * c[b][2]) - (y * c[b][4]);
+                    x = y;
+                }
+
+                return x;
+            }
+
+            void finish() noexcept
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    for (auto& channel : s[b])
+                        for (auto& value : channel)
+                            if (! (value < -1.0e-8f || value > 1.0e-8f))
+                                value = 0.0f;
+
+                    bands[b]->state = s[b];
+                }
+            }
+
+            Band* const* bands;
+            std::array<std::array<float, 5>, numBands> c {};
+            std::array<std::array<std::array<float, 2>, 2>, numBands> s {};
+        };
+
+        // Audio thread: brings in each active band's newest coefficients and calls
+        // function (cascade) with the cascade of the active bands, in order, then stores its states.
+        template <typename Function>
+        static void withActiveBands (std::array<Band, 3>& bands, Function&& function) noexcept
+        {
+            Band* active[3] = {};
+            size_t count = 0;
+
+            for (auto& band : bands)
+            {
+                if (band.active.load (std::memory_order_relaxed))
+                {
+                    band.pullCoefficients();
+                    active[count++] = &band;
+                }
+            }
+
+            const auto run = [&] (auto cascade) {
+                function (cascade);
+                cascade.finish();
+            };
+
+            if (count == 0)
+                run (Cascade<0> (active));
+            else if (count == 1)
+                run (Cascade<1> (active));
+            else if (count == 2)
+                run (Cascade<2> (active));
+            else
+                run (Cascade<3> (active));
+        }
+
         // Five stored coefficients, normalised by a0, in the framework's order b0 b1 b2 a1 a2.
         using CoefficientSet = std::array<float, 5>;
 
@@ -45,8 +130,10 @@ public:
         std::atomic<float>* freq = nullptr;
         std::atomic<float>* gain = nullptr;
         std::atomic<float>* q = nullptr;
+        // The set the audio thread filters with.
         juce::dsp::IIR::Coefficients<float>::Ptr coefficients;
-        juce::OwnedArray<juce::dsp::IIR::Filter<float>> filters;
+        // Transposed direct form II states per detector channel, as the framework's biquad keeps them.
+        std::array<std::array<float, 2>, 2> state {};
         MorvikAudioProcessor& processor;
 
     private:
@@ -167,14 +254,11 @@ public:
 
     Compressor compressor;
     juce::dsp::DryWetMixer<float> characterMixer;
-    juce::dsp::Compressor<float> smoothCompressor;
+    // The "Smooth" pre-compressor of the detector and its make-up gain.
+    SmoothCompressor smoothCompressor;
     juce::AudioBuffer<float> sidechainBuffer;
     juce::AudioBuffer<float> silentBuffer;
-    juce::dsp::Gain<float> smoothGain;
-    juce::AudioBuffer<float> powerFadeBuffer;
-    float powerFadeGain = 1.0f;
-    int powerFadeLength = 882;
-    bool powerFadeInitialised = false;
+    PowerFade powerFade;
 
 private:
     static BusesProperties makeBuses();
@@ -193,6 +277,20 @@ private:
         std::atomic<float>* mix = nullptr;
         std::atomic<float>* smooth = nullptr;
     } globals;
+
+    // One chunk's values of the nine, each loaded once.
+    struct Settings
+    {
+        float power, compress, character, makeup, ratio, attack, release, mix, smooth;
+    };
+
+    // The steps of processChunk, in the order it runs them.
+    Settings loadSettings() const noexcept;
+    void applySettings (const Settings& settings) noexcept;
+    void routeDetector (const juce::AudioBuffer<float>& chunk, int numSamples) noexcept;
+    void processDetector (int numSamples) noexcept;
+    void processColour (juce::AudioBuffer<float>& main) noexcept;
+    void feedAnalyser (const juce::AudioBuffer<float>& detector) noexcept;
 
     // Guards analyserBuffer and analyserFifo against a resize while the audio thread pushes. The
     // audio thread only ever tries it.

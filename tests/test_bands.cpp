@@ -161,7 +161,6 @@ TEST (Bands, NothingNonFiniteBeforeTheFirstPreparation)
     for (auto& band : p.bands)
     {
         EXPECT_TRUE (allFinite (band.readCoefficients()));
-        EXPECT_TRUE (band.filters.isEmpty());
     }
 
     p.prepareToPlay (48000.0, 64);
@@ -169,7 +168,7 @@ TEST (Bands, NothingNonFiniteBeforeTheFirstPreparation)
                  1e-3);
 }
 
-TEST (Bands, PreparingAgainKeepsTwoClearedFilters)
+TEST (Bands, PreparingAgainClearsTheFilters)
 {
     auto p = test::makePreparedProcessor (48000.0, 64);
     setBand (*p, 1, 0, 200.0f, 0.0f, 0.7f);
@@ -183,7 +182,6 @@ TEST (Bands, PreparingAgainKeepsTwoClearedFilters)
 
     p->prepareToPlay (44100.0, 64);
     p->prepareToPlay (44100.0, 64);
-    EXPECT_EQ (band.filters.size(), 2);
 
     // A cleared filter fed silence stays silent.
     detector.clear();

@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -29,20 +30,20 @@ void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
 // thread) blended out, so two processors fed alike agree exactly.
 void useDeterministicCompression (MorvikAudioProcessor& p)
 {
-    for (auto [id, value] : { std::pair { "Compress", 10.0f },
-                              { "Ratio", 4.0f },
-                              { "Attack", 1.0f },
-                              { "Release", 50.0f },
-                              { "Makeup", 12.0f },
-                              { "Character", 0.0f },
-                              { "Mix", 1.0f } })
+    for (auto [id, value] : { std::pair { ParameterIds::compress, 10.0f },
+                              { ParameterIds::ratio, 4.0f },
+                              { ParameterIds::attack, 1.0f },
+                              { ParameterIds::release, 50.0f },
+                              { ParameterIds::makeup, 12.0f },
+                              { ParameterIds::character, 0.0f },
+                              { ParameterIds::mix, 1.0f } })
         test::setParameter (p, id, value);
 }
 
 // Bands off and "Smooth" at 0 (threshold and gain 0 dB): the detector shows exactly its input.
 void useTransparentDetector (MorvikAudioProcessor& p)
 {
-    for (const char* id : { "1On", "2On", "3On", "Smooth" })
+    for (const char* id : { "1On", "2On", "3On", ParameterIds::smooth })
         test::setParameter (p, id, 0.0f);
 }
 
@@ -144,7 +145,7 @@ TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
     for (const int channels : { 1, 2 })
     {
         auto processor = makeProcessor (44100.0, 512, channels == 1 ? Set::mono() : Set::stereo());
-        test::setParameter (*processor, "Power", 0.0f);
+        test::setParameter (*processor, ParameterIds::power, 0.0f);
         useDeterministicCompression (*processor);
         processor->gainReductionMeter = 5.0f;
         processor->inputLevelMeter = 3.0f;
@@ -161,10 +162,10 @@ TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
     }
 }
 
-class PowerFade : public ::testing::TestWithParam<std::pair<double, int>>
+class PowerCrossfade : public ::testing::TestWithParam<std::pair<double, int>>
 {};
 
-TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
+TEST_P (PowerCrossfade, SwitchingOffFadesToExactlyDry)
 {
     const auto [rate, fadeSamples] = GetParam();
     constexpr int blockSize = 256;
@@ -177,7 +178,7 @@ TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
         agree = pair.run (noise);
     ASSERT_TRUE (agree);
 
-    test::setParameter (*pair.switched, "Power", 0.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
     for (int b = 0; b < fadeSamples / blockSize + 4; ++b)
         pair.run (noise, 0.0f);
 
@@ -205,7 +206,8 @@ TEST_P (PowerFade, SwitchingOffFadesToExactlyDry)
     EXPECT_EQ (pair.switched->inputLevelMeter.load(), 0.0f);
 }
 
-INSTANTIATE_TEST_SUITE_P (Rates, PowerFade, ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
+INSTANTIATE_TEST_SUITE_P (Rates, PowerCrossfade,
+                          ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
 
 TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
 {
@@ -224,10 +226,10 @@ TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
         agree = pair.run (sine);
     ASSERT_TRUE (agree);
 
-    test::setParameter (*pair.switched, "Power", 0.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
     for (int b = 0; b < 3; ++b)
         pair.run (sine, 0.0f);
-    test::setParameter (*pair.switched, "Power", 1.0f);
+    test::setParameter (*pair.switched, ParameterIds::power, 1.0f);
     for (int b = 0; b < 8; ++b)
         pair.run (sine, 1.0f);
 
@@ -260,7 +262,7 @@ TEST (PowerSwitch, FullyOffFeedsZerosToAnOpenAnalyser)
 {
     auto processor = makeProcessor (44100.0, 200, Set::stereo(), Set::disabled(), useDeterministicCompression);
     openFeed (*processor);
-    test::setParameter (*processor, "Power", 0.0f);
+    test::setParameter (*processor, ParameterIds::power, 0.0f);
     juce::AudioBuffer<float> block (2, 200);
     std::mt19937 rng (9);
 
@@ -385,8 +387,10 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
         for (const float level : { 0.1f, 2.0f })
         {
             auto processor = makeProcessor (44100.0, 441, Set::stereo(), Set::disabled(), useTransparentDetector);
-            for (auto [id, value] :
-                 { std::pair { "Smooth", smooth }, { "Ratio", 4.0f }, { "Attack", 1.0f }, { "Release", 5.0f } })
+            for (auto [id, value] : { std::pair { ParameterIds::smooth, smooth },
+                                      { ParameterIds::ratio, 4.0f },
+                                      { ParameterIds::attack, 1.0f },
+                                      { ParameterIds::release, 5.0f } })
                 test::setParameter (*processor, id, value);
 
             const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth,
@@ -402,10 +406,12 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
 TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
 {
     constexpr double rate = 44100.0;
-    for (auto [attack, expectedMs] : { std::pair { 10.0f, 8.0 }, { 50.01f, 40.008 } })
+    for (auto [attack, expectedMs] : { std::pair { 10.0f, 8.0 }, { ParameterIds::attackAuto, 40.008 } })
     {
         auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
-        for (auto [id, value] : { std::pair { "Smooth", 100.0f }, { "Ratio", 2.0f }, { "Attack", attack } })
+        for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
+                                  { ParameterIds::ratio, 2.0f },
+                                  { ParameterIds::attack, attack } })
             test::setParameter (*processor, id, value);
 
         constexpr double level = 0.5, threshold = 0.001, ratio = 2.0;
@@ -423,4 +429,112 @@ TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
             EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << attack << " ms, sample " << n;
         }
     }
+}
+
+// A step down from 0.5 to 0.05 with an instant Smooth attack: the peak envelope falls as
+// 0.05 + 0.45 c^k with the stage's release of 0.6 x "Release" (60 ms for 100 ms).
+TEST (SmoothStage, ReleaseIsSixTenthsOfTheControl)
+{
+    constexpr double rate = 44100.0, threshold = 0.001, ratio = 2.0;
+    auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
+    for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
+                              { ParameterIds::ratio, 2.0f },
+                              { ParameterIds::attack, 0.0f },
+                              { ParameterIds::release, 100.0f } })
+        test::setParameter (*processor, id, value);
+
+    detectorForConstantInput (*processor, 0.5f, 4, 256);
+    const auto detector = detectorForConstantInput (*processor, 0.05f, 12, 256);
+
+    const double gain = std::pow (10.0, 1.5);
+    const double c = std::exp (-2.0 * juce::MathConstants<double>::pi * 1000.0 / rate / 60.0);
+    for (const int k : { 1, 300, 1000, 2500 })
+    {
+        const double envelope =
+            threshold * std::pow (detector[(size_t) k - 1] / (0.05 * gain), 1.0 / (1.0 / ratio - 1.0));
+        const double expected = 0.05 + 0.45 * std::pow (c, k);
+        EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << "sample " << k;
+    }
+}
+
+// Steady detector levels give a crest factor of exactly 1, so automatic times read 0.16 s and
+// 1.84 s; the top of each range switches them on, one step below is a manual time.
+TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
+{
+    for (auto [attack, release, attackTime, releaseTime] :
+         { std::tuple { ParameterIds::attackAuto, ParameterIds::releaseAuto, 0.16, 1.84 },
+           { 50.0f, 1500.0f, 0.05, 1.5 },
+           { 10.0f, ParameterIds::releaseAuto, 0.01, 1.84 } })
+    {
+        auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), useTransparentDetector);
+        test::setParameter (*processor, ParameterIds::attack, attack);
+        test::setParameter (*processor, ParameterIds::release, release);
+        detectorForConstantInput (*processor, 0.5f, 2, 512);
+
+        const auto& detector = processor->compressor.levelDetector;
+        EXPECT_NEAR (detector.attackTime, attackTime, 1.0e-9) << attack;
+        EXPECT_NEAR (detector.releaseTime, releaseTime, 1.0e-9) << release;
+    }
+}
+
+// Left 0.5, right 0.125 into the detector: with the chain's 50 % link the right side is measured at
+// the mean of itself and the louder side, 0.3125. -20 dB threshold at 4:1 takes 0.75 dB per dB above
+// it. The one ballistics state attacks at once to the left block's value, then releases (50 ms)
+// toward the right block's value through the right block.
+TEST (Routing, DetectorChannelsAreHalfLinked)
+{
+    auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
+        useTransparentDetector (p);
+        useDeterministicCompression (p);
+        for (auto [id, value] : { std::pair { ParameterIds::compress, 20.0f },
+                                  { ParameterIds::attack, 0.0f },
+                                  { ParameterIds::makeup, 0.0f } })
+            test::setParameter (p, id, value);
+    });
+
+    juce::AudioBuffer<float> block (2, 512);
+    for (int chunk = 0; chunk < 3; ++chunk)
+    {
+        juce::FloatVectorOperations::fill (block.getWritePointer (0), 0.5f, 512);
+        juce::FloatVectorOperations::fill (block.getWritePointer (1), 0.125f, 512);
+        process (*processor, block);
+    }
+
+    const auto curve = [] (double measured) { return -0.75 * (20.0 * std::log10 (measured) + 20.0); };
+    const double left = curve (0.5), right = curve (0.3125), a = std::exp (-1.0 / (0.05 * 48000.0));
+    for (const int i : { 0, 100, 511 })
+    {
+        const double state = std::pow (a, i + 1) * left + (1.0 - std::pow (a, i + 1)) * right;
+        EXPECT_NEAR (block.getSample (0, i), 0.5 * std::pow (10.0, left / 20.0), 1.0e-6);
+        EXPECT_NEAR (block.getSample (1, i), 0.125 * std::pow (10.0, state / 20.0), 1.0e-6) << i;
+    }
+    EXPECT_NEAR (block.getSample (1, 511), 0.04000, 1.0e-5) << "worked by hand";
+}
+
+// The console response is taken over on the first chunk after preparation, not whenever a loader
+// thread finishes: two offline renders agree from the first sample.
+TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
+{
+    std::mt19937 rng (5);
+    juce::AudioBuffer<float> input (2, 48000);
+    fillNoise (input, rng);
+
+    juce::AudioBuffer<float> renders[2] = { input, input };
+    for (auto& render : renders)
+    {
+        auto processor = makeProcessor (48000.0, 256, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
+            test::setParameter (p, ParameterIds::character, 100.0f);
+        });
+        EXPECT_EQ (processor->console.getResponseLength(), 1);
+
+        for (int start = 0; start < input.getNumSamples(); start += 256)
+        {
+            juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start,
+                                            juce::jmin (256, input.getNumSamples() - start));
+            process (*processor, block);
+            EXPECT_EQ (processor->console.getResponseLength(), 4) << "48 kHz: four taps from the first chunk on";
+        }
+    }
+
+    EXPECT_TRUE (equal (renders[0], renders[1]));
 }

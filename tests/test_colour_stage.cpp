@@ -3,6 +3,7 @@
 
 #include "engine/ConsoleConvolution.h"
 #include "engine/Grain.h"
+#include "support/AllocationCounter.h"
 
 #include <BinaryData.h>
 #include <gtest/gtest.h>
@@ -15,88 +16,6 @@
 #include <random>
 #include <thread>
 #include <vector>
-
-// Allocation counting: only calls made on a thread inside an AllocationWatch count, so the
-// convolution's loader thread may allocate freely while the audio-side calls are watched.
-namespace
-{
-thread_local bool watching = false;
-std::atomic<long> allocations { 0 };
-void note() noexcept { allocations += watching ? 1 : 0; }
-
-struct AllocationWatch
-{
-    AllocationWatch()
-    {
-        allocations = 0;
-        watching = true;
-    }
-    ~AllocationWatch() { watching = false; }
-};
-
-[[gnu::noinline]] void release (void* p) noexcept
-{
-    if (p != nullptr)
-        note();
-    std::free (p);
-}
-} // namespace
-
-void* operator new (std::size_t size)
-{
-    note();
-    if (auto* p = std::malloc (size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* operator new (std::size_t size, std::align_val_t alignment)
-{
-    note();
-    const auto align = static_cast<std::size_t> (alignment);
-    if (auto* p = std::aligned_alloc (align, (size + align - 1) / align * align))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete (void* p) noexcept { release (p); }
-void operator delete (void* p, std::size_t) noexcept { release (p); }
-void operator delete (void* p, std::align_val_t) noexcept { release (p); }
-void operator delete (void* p, std::size_t, std::align_val_t) noexcept { release (p); }
-
-// The framework's audio buffers take their memory from malloc directly, so the C allocator is
-// watched too (glibc lets the program supply these; sanitizer builds bring their own).
-#if defined(__GLIBC__) && ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
-extern "C"
-{
-    void* __libc_malloc (std::size_t);
-    void* __libc_calloc (std::size_t, std::size_t);
-    void* __libc_realloc (void*, std::size_t);
-    void __libc_free (void*);
-
-    void* malloc (std::size_t size)
-    {
-        note();
-        return __libc_malloc (size);
-    }
-    void* calloc (std::size_t count, std::size_t size)
-    {
-        note();
-        return __libc_calloc (count, size);
-    }
-    void* realloc (void* p, std::size_t size)
-    {
-        note();
-        return __libc_realloc (p, size);
-    }
-    void free (void* p)
-    {
-        if (p != nullptr)
-            note();
-        __libc_free (p);
-    }
-}
-#endif
 
 namespace
 {
@@ -241,7 +160,7 @@ bool waitForHandOver (ConsoleConvolution& console, double sampleRate, int channe
         silence.clear();
         processOnce (console, silence);
 
-        if (console.convolution.getCurrentIRSize() != 1)
+        if (console.getResponseLength() != 1)
         {
             for (int done = 0; done < (int) (0.1 * sampleRate); done += blockSize)
             {
@@ -468,7 +387,7 @@ TEST (ConsoleConvolution, AfterTheHandOverAnImpulseGivesTheShortNormalisedRespon
     loadEmbedded (console);
     EXPECT_EQ (console.pendingSampleRate, 88200.0f);
     ASSERT_TRUE (waitForHandOver (console, 88200.0, 2, 256));
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 7) << "the silent tail is trimmed away";
+    EXPECT_EQ (console.getResponseLength(), 7) << "the silent tail is trimmed away";
 
     const auto expected = normalisedResponse();
 
@@ -484,7 +403,7 @@ TEST (ConsoleConvolution, AfterTheHandOverAnImpulseGivesTheShortNormalisedRespon
     resampled.prepare (spec (48000.0, 512, 1));
     loadEmbedded (resampled);
     ASSERT_TRUE (waitForHandOver (resampled, 48000.0, 1, 512));
-    EXPECT_LT (resampled.convolution.getCurrentIRSize(), 7);
+    EXPECT_LT (resampled.getResponseLength(), 7);
 
     const auto out = impulseResponseOf (resampled, 1, 512);
     double energy = 0.0, lateEnergy = 0.0;
@@ -512,14 +431,14 @@ TEST (ConsoleConvolution, BusyLockDefersTheHandOver)
     }
 
     EXPECT_TRUE (console.impulsePending);
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 1);
+    EXPECT_EQ (console.getResponseLength(), 1);
     console.impulseLock.exit();
 
     buffer.clear();
     processOnce (console, buffer);
     EXPECT_FALSE (console.impulsePending);
     ASSERT_TRUE (waitForHandOver (console, 88200.0, 1, 128));
-    EXPECT_EQ (console.convolution.getCurrentIRSize(), 7);
+    EXPECT_EQ (console.getResponseLength(), 7);
 }
 
 TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
@@ -562,7 +481,7 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
         std::this_thread::sleep_for (std::chrono::milliseconds (2));
     }
 
-    EXPECT_EQ (fresh.convolution.getCurrentIRSize(), 1);
+    EXPECT_EQ (fresh.getResponseLength(), 1);
 
     // A console with the console response keeps it through a new preparation and bad data.
     ConsoleConvolution console;
@@ -581,11 +500,14 @@ TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)
 //==============================================================================
 TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
 {
+    if (! allocation::available())
+        GTEST_SKIP() << "allocation counting is off under sanitizers";
+
     {
-        AllocationWatch watch;
+        allocation::Watch watch;
         juce::AudioBuffer<float> buffer (2, 512); // malloc
         std::vector<int> numbers (100); // operator new
-        EXPECT_GE (allocations.load(), 1) << "the watch must see allocations, or this test proves nothing";
+        EXPECT_GE (watch.calls(), 2) << "the watch must see allocations, or this test proves nothing";
     }
 
     for (const int channels : { 1, 2 })
@@ -607,19 +529,45 @@ TEST (ColourStageRealTime, AudioSideNeverAllocatesAfterPreparation)
                 fillNoise (buffer, (unsigned) chunk);
                 const auto length = chunk == 7 ? 100 : (chunk == 8 ? 0 : 512);
                 {
-                    AllocationWatch watch;
+                    allocation::Watch watch;
                     processRange (console, buffer, 0, length);
                     processRange (grain, buffer, 0, length);
-                    counted += allocations.load();
+                    counted += watch.calls();
                 }
 
-                if (console.convolution.getCurrentIRSize() == 1)
+                if (console.getResponseLength() == 1)
                     std::this_thread::sleep_for (std::chrono::milliseconds (1));
             }
 
-            EXPECT_NE (console.convolution.getCurrentIRSize(), 1) << "the response was handed over";
+            EXPECT_NE (console.getResponseLength(), 1) << "the response was handed over";
         }
 
         EXPECT_EQ (counted, 0) << channels << " channel(s)";
+    }
+}
+
+// The response is taken over on the first chunk after it was parked, and blended in from the
+// previous one (here the lift alone) with the framework's linear 0.05 s weight w, falling from 1:
+// an impulse at sample k of that chunk comes out as the lift x w + the new response x (1 - w).
+TEST (ConsoleConvolution, FirstChunkStartsTheBlendToTheNewResponse)
+{
+    constexpr double rate = 88200.0; // the response's own rate: its seven values, no resampling
+    ConsoleConvolution console;
+    console.prepare (spec (rate, 256, 1));
+    loadEmbedded (console);
+
+    juce::AudioBuffer<float> buffer (1, 256);
+    buffer.clear();
+    buffer.setSample (0, 0, 1.0f);
+    processOnce (console, buffer);
+    EXPECT_EQ (console.getResponseLength(), 7);
+
+    const auto response = normalisedResponse();
+    const double steps = std::floor (0.05 * rate);
+    for (int k = 0; k < 7; ++k)
+    {
+        const double w = 1.0 - (k + 1) / steps;
+        const double expected = (k == 0 ? liftGain * w : 0.0) + response[(size_t) k] * liftGain * (1.0 - w);
+        EXPECT_NEAR (buffer.getSample (0, k), expected, 1e-6) << k;
     }
 }

@@ -1,3 +1,4 @@
+#include "engine/ParameterIds.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -132,7 +133,7 @@ TEST (ProcessorFrame, OversizedHostBlockMatchesPreparedSizeBlocks)
     // moment, so two instances agree to the bit only without the colour blend.
     for (auto* p : { a.get(), b.get() })
     {
-        test::setParameter (*p, "Character", 0.0f);
+        test::setParameter (*p, ParameterIds::character, 0.0f);
         p->prepareToPlay (48000.0, blockSize);
     }
 
@@ -233,12 +234,12 @@ TEST (ProcessorFrame, LayoutRule)
 TEST (ProcessorState, RoundTripThroughANewInstance)
 {
     MorvikAudioProcessor source;
-    test::setParameter (source, "Compress", 33.3f);
-    test::setParameter (source, "Ratio", 20.0f);
-    test::setParameter (source, "Attack", 50.01f);
+    test::setParameter (source, ParameterIds::compress, 33.3f);
+    test::setParameter (source, ParameterIds::ratio, 20.0f);
+    test::setParameter (source, ParameterIds::attack, ParameterIds::attackAuto);
     test::setParameter (source, "2Type", 4.0f);
     test::setParameter (source, "3Freq", 12345.0f);
-    test::setParameter (source, "Power", 0.0f);
+    test::setParameter (source, ParameterIds::power, 0.0f);
 
     const auto state = stateOf (source);
     ASSERT_GT (state.getSize(), 0u);
@@ -255,8 +256,8 @@ TEST (ProcessorState, RoundTripThroughANewInstance)
                      1e-5f * std::max (1.0f, std::abs (test::getParameter (source, id))))
             << id;
     }
-    EXPECT_FLOAT_EQ (test::getParameter (restored, "Attack"), 50.01f);
-    EXPECT_FLOAT_EQ (test::getParameter (restored, "Power"), 0.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (restored, ParameterIds::attack), ParameterIds::attackAuto);
+    EXPECT_FLOAT_EQ (test::getParameter (restored, ParameterIds::power), 0.0f);
 
     // The bands follow a restored state at once.
     restored.prepareToPlay (48000.0, 64);
@@ -275,7 +276,7 @@ TEST (ProcessorState, GetStateReplacesWhatTheBlockHeld)
 TEST (ProcessorState, UnusableDataChangesNothing)
 {
     MorvikAudioProcessor processor;
-    test::setParameter (processor, "Makeup", 7.5f);
+    test::setParameter (processor, ParameterIds::makeup, 7.5f);
     const auto before = parameterValues (processor);
     const auto good = stateOf (processor);
 
@@ -293,8 +294,10 @@ TEST (ProcessorState, UnusableDataChangesNothing)
 
     // A well-formed tree of a foreign type.
     juce::ValueTree foreign ("SomethingElse");
-    foreign.appendChild (
-        juce::ValueTree ("PARAM").setProperty ("id", "Makeup", nullptr).setProperty ("value", -3.0, nullptr), nullptr);
+    foreign.appendChild (juce::ValueTree ("PARAM")
+                             .setProperty ("id", ParameterIds::makeup, nullptr)
+                             .setProperty ("value", -3.0, nullptr),
+                         nullptr);
     juce::MemoryOutputStream foreignData;
     foreign.writeToStream (foreignData);
     processor.setStateInformation (foreignData.getData(), (int) foreignData.getDataSize());
@@ -327,35 +330,35 @@ TEST (ProcessorState, UnusableDataChangesNothing)
 TEST (ProcessorState, NonFiniteValuesAreIgnoredAndOthersLimited)
 {
     MorvikAudioProcessor processor;
-    test::setParameter (processor, "Compress", 20.0f);
+    test::setParameter (processor, ParameterIds::compress, 20.0f);
 
     juce::ValueTree tree ("Parameters");
     const auto param = [&tree] (const char* id, const juce::var& value) {
         tree.appendChild (
             juce::ValueTree ("PARAM").setProperty ("id", id, nullptr).setProperty ("value", value, nullptr), nullptr);
     };
-    param ("Compress", std::numeric_limits<double>::quiet_NaN());
-    param ("Makeup", std::numeric_limits<double>::infinity());
-    param ("Ratio", 1000.0);
+    param (ParameterIds::compress, std::numeric_limits<double>::quiet_NaN());
+    param (ParameterIds::makeup, std::numeric_limits<double>::infinity());
+    param (ParameterIds::ratio, 1000.0);
     param ("1Freq", -50.0);
-    param ("Smooth", "75");
-    param ("Mix", "loud");
-    tree.appendChild (juce::ValueTree ("PARAM").setProperty ("id", "Character", nullptr), nullptr);
-    test::setParameter (processor, "Character", 80.0f);
+    param (ParameterIds::smooth, "75");
+    param (ParameterIds::mix, "loud");
+    tree.appendChild (juce::ValueTree ("PARAM").setProperty ("id", ParameterIds::character, nullptr), nullptr);
+    test::setParameter (processor, ParameterIds::character, 80.0f);
     test::setParameter (processor, "2Gain", -6.0f);
 
     juce::MemoryOutputStream data;
     tree.writeToStream (data);
     processor.setStateInformation (data.getData(), (int) data.getDataSize());
 
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Compress"), 20.0f);
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Makeup"), 2.0f);
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Ratio"), 20.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::compress), 20.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::makeup), 2.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::ratio), 20.0f);
     EXPECT_FLOAT_EQ (test::getParameter (processor, "1Freq"), 20.0f);
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Smooth"), 75.0f);
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Mix"), 1.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::smooth), 75.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::mix), 1.0f);
     // Named without a value: the default. Not named at all: kept.
-    EXPECT_FLOAT_EQ (test::getParameter (processor, "Character"), 30.0f);
+    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::character), 30.0f);
     EXPECT_FLOAT_EQ (test::getParameter (processor, "2Gain"), -6.0f);
 }
 

@@ -14,6 +14,8 @@
 #include <juce_core/juce_core.h>
 #include <juce_data_structures/juce_data_structures.h>
 
+#include "engine/ParameterIds.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -35,30 +37,44 @@ struct ParameterSpec
     double start, end, step; // step 0: any value in the range
 };
 
+// The tops of the time ranges in the decimal form the sources write; as floats they are the
+// automatic-time values.
+constexpr double attackTop = 50.01, releaseTop = 1501.0;
+static_assert ((float) attackTop == ParameterIds::attackAuto && (float) releaseTop == ParameterIds::releaseAuto);
+
 const juce::StringArray bandTypes { "Low Cut", "Low Shelf", "Peak", "High Shelf", "High Cut" };
 
 // The parameter tree's order.
 const std::vector<ParameterSpec>& parameterSpecs()
 {
     static const std::vector<ParameterSpec> specs = [] {
+        namespace ids = ParameterIds;
         std::vector<ParameterSpec> list {
-            { "Power", Kind::toggle, 0.0, 1.0, 1.0 },       { "Compress", Kind::number, 0.0, 70.0, 0.1 },
-            { "Ratio", Kind::number, 1.1, 20.0, 0.1 },      { "Attack", Kind::number, 0.0, 50.01, 0.01 },
-            { "Release", Kind::number, 5.0, 1501.0, 1.0 },  { "Makeup", Kind::number, -8.0, 30.0, 0.1 },
-            { "Character", Kind::number, 0.0, 100.0, 1.0 }, { "Mix", Kind::number, 0.0, 1.0, 0.001 },
-            { "Smooth", Kind::number, 0.0, 100.0, 1.0 },
+            { ids::power, Kind::toggle, 0.0, 1.0, 1.0 },          { ids::compress, Kind::number, 0.0, 70.0, 0.1 },
+            { ids::ratio, Kind::number, 1.1, 20.0, 0.1 },         { ids::attack, Kind::number, 0.0, attackTop, 0.01 },
+            { ids::release, Kind::number, 5.0, releaseTop, 1.0 }, { ids::makeup, Kind::number, -8.0, 30.0, 0.1 },
+            { ids::character, Kind::number, 0.0, 100.0, 1.0 },    { ids::mix, Kind::number, 0.0, 1.0, 0.001 },
+            { ids::smooth, Kind::number, 0.0, 100.0, 1.0 },
         };
 
-        static const char* const bandIds[3][5] = { { "1On", "1Type", "1Freq", "1Gain", "1Q" },
-                                                   { "2On", "2Type", "2Freq", "2Gain", "2Q" },
-                                                   { "3On", "3Type", "3Freq", "3Gain", "3Q" } };
-        for (auto& band : bandIds)
+        // Presets name the bands as the VST3 and standalone builds do ("1On"); the LV2 build reads
+        // them under either name.
+        static juce::StringArray bandIds;
+        for (int band = 1; band <= 3; ++band)
+            for (const char* suffix : ids::bandSuffixes)
+                bandIds.add (ids::band (band, suffix, false));
+
+        const ParameterSpec bandSpecs[] = { { nullptr, Kind::toggle, 0.0, 1.0, 1.0 },
+                                            { nullptr, Kind::choice, 0.0, 4.0, 1.0 },
+                                            { nullptr, Kind::number, 20.0, 20000.0, 0.0 },
+                                            { nullptr, Kind::number, -24.0, 24.0, 0.01 },
+                                            { nullptr, Kind::number, 0.2, 20.0, 0.01 } };
+
+        for (int i = 0; i < bandIds.size(); ++i)
         {
-            list.push_back ({ band[0], Kind::toggle, 0.0, 1.0, 1.0 });
-            list.push_back ({ band[1], Kind::choice, 0.0, 4.0, 1.0 });
-            list.push_back ({ band[2], Kind::number, 20.0, 20000.0, 0.0 });
-            list.push_back ({ band[3], Kind::number, -24.0, 24.0, 0.01 });
-            list.push_back ({ band[4], Kind::number, 0.2, 20.0, 0.01 });
+            auto spec = bandSpecs[i % 5];
+            spec.id = bandIds[i].toRawUTF8();
+            list.push_back (spec);
         }
 
         return list;
@@ -116,7 +132,8 @@ double parseValue (const ParameterSpec& spec, const juce::String& text)
     if (spec.kind == Kind::toggle && (text.equalsIgnoreCase ("on") || text.equalsIgnoreCase ("off")))
         return text.equalsIgnoreCase ("on") ? 1.0 : 0.0;
 
-    if (text.equalsIgnoreCase ("AUTO") && (juce::String ("Attack") == spec.id || juce::String ("Release") == spec.id))
+    if (text.equalsIgnoreCase ("AUTO")
+        && (juce::String (ParameterIds::attack) == spec.id || juce::String (ParameterIds::release) == spec.id))
         return spec.end;
 
     double value = 0.0;

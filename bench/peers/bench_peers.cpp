@@ -8,9 +8,9 @@
 //
 // usage: bench_peers [--benchmark_min_time=0.2] [--benchmark_filter=...]
 
-#include "AllocationCounter.h"
 #include "DemoSignal.h"
 #include "HostKit.h"
+#include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -160,7 +160,8 @@ std::string configName (double rate, int block)
 
 struct Measured
 {
-    std::map<std::string, std::map<std::string, double>> nsPerFrame; // subject -> config -> ns
+    // subject -> config -> ns of each repetition; the summary shows their median
+    std::map<std::string, std::map<std::string, std::vector<double>>> nsPerFrame;
 };
 
 Measured measured;
@@ -184,7 +185,7 @@ public:
             const auto config = name.substr (last + 1);
             const auto block = std::stoi (config.substr (config.find ('/') + 1));
             const double seconds = run.real_accumulated_time / (double) run.iterations;
-            measured.nsPerFrame[subject][config] = seconds * 1.0e9 / (double) block;
+            measured.nsPerFrame[subject][config].push_back (seconds * 1.0e9 / (double) block);
         }
 
         ConsoleReporter::ReportRuns (runs);
@@ -312,10 +313,10 @@ int main (int argc, char** argv)
                 continue;
             }
 
-            std::printf ("%11.1f", found->second);
+            std::printf ("%11.1f", median (found->second));
 
             if (! subject.morvik)
-                peerValues[config].push_back (found->second);
+                peerValues[config].push_back (median (found->second));
         }
 
         const auto& m = memory[subject.label];
@@ -351,7 +352,7 @@ int main (int argc, char** argv)
                 continue;
             }
 
-            ratios.push_back (row.at (config) / peers);
+            ratios.push_back (median (row.at (config)) / peers);
             std::printf ("%11.2f", ratios.back());
         }
 
