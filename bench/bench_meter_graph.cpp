@@ -8,68 +8,25 @@
 #include "editor/Meter.h"
 #include "engine/ParameterIds.h"
 #include "engine/PluginProcessor.h"
+#include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cmath>
 
 //==============================================================================
-// Counts calls into the allocator while a benchmark's own thread has counting on.
 namespace
 {
-thread_local bool counting = false;
-std::atomic<long> allocationCount { 0 };
-
-void count()
-{
-    if (counting)
-        allocationCount.fetch_add (1, std::memory_order_relaxed);
-}
-
-// Allocations per iteration of `work`, measured once outside the timed loop.
+// Allocations per iteration of `work` on this thread, measured once outside the timed loop.
 template <typename Work>
 double allocationsPer (int iterations, Work&& work)
 {
-    allocationCount = 0;
-    counting = true;
+    const allocation::Watch watch;
     for (int i = 0; i < iterations; ++i)
         work();
-    counting = false;
-    return (double) allocationCount.load() / iterations;
+    return (double) watch.calls() / iterations;
 }
 } // namespace
-
-extern "C"
-{
-    void* __libc_malloc (size_t);
-    void* __libc_calloc (size_t, size_t);
-    void* __libc_realloc (void*, size_t);
-    void* __libc_memalign (size_t, size_t);
-    void __libc_free (void*);
-
-    void* malloc (size_t n) noexcept
-    {
-        count();
-        return __libc_malloc (n);
-    }
-    void* calloc (size_t k, size_t n) noexcept
-    {
-        count();
-        return __libc_calloc (k, n);
-    }
-    void* realloc (void* p, size_t n) noexcept
-    {
-        count();
-        return __libc_realloc (p, n);
-    }
-    void* aligned_alloc (size_t a, size_t n) noexcept
-    {
-        count();
-        return __libc_memalign (a, n);
-    }
-    void free (void* p) noexcept { __libc_free (p); }
-}
 
 //==============================================================================
 namespace
