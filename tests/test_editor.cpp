@@ -28,7 +28,7 @@ TEST_F (EditorTest, OpensTheAnalyserFeedForItsLifetime)
     EXPECT_FALSE (processor.analyserEnabled.load());
 
     // A fractional rate is truncated; the feed keeps the size it had when the window opened.
-    for (const auto [rate, size] : { std::pair { 44100.7, 44100 }, std::pair { 96000.0, 96000 } })
+    for (const auto& [rate, size] : { std::pair { 44100.7, 44100 }, std::pair { 96000.0, 96000 } })
     {
         processor.prepareToPlay (rate, 256);
         const auto editor = test::openEditor (processor);
