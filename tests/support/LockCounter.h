@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThreadCounter.h"
+
 // Counts the blocking lock acquisitions a thread makes. Every blocking lock (std::mutex, the
 // framework's CriticalSection and ReadWriteLock, a condition variable's wait) ends in a pthread
 // mutex or read-write lock, so this program-wide replacement of the three blocking pthread calls sees
@@ -9,20 +11,10 @@ namespace locks
 {
 bool available() noexcept;
 
-// Counts the blocking acquisitions made on the constructing thread while it is alive. Other threads
-// may lock freely meanwhile.
-class Watch
+// Counts the blocking acquisitions made on the constructing thread while it is alive.
+class Watch : public counting::Watch
 {
 public:
     Watch() noexcept;
-    ~Watch();
-    long calls() const noexcept;
-
-    Watch (const Watch&) = delete;
-    Watch& operator= (const Watch&) = delete;
-
-private:
-    long start;
-    bool outerWatching;
 };
 } // namespace locks
