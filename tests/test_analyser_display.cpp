@@ -1,65 +1,14 @@
 #include "editor/SpectrumAnalyzer.h"
 #include "engine/ParameterIds.h"
+#include "support/AllocationCounter.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <complex>
 #include <vector>
-
-//==============================================================================
-// Every allocation ends in the malloc family (operator new and the framework's buffers included);
-// counting is switched on per thread around the code under test. Sanitizers replace these functions
-// themselves, so under them the counting test is skipped.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef MORVIK_COUNTS_ALLOCATIONS
-#define MORVIK_COUNTS_ALLOCATIONS 1
-#endif
-
-namespace
-{
-__attribute__ ((tls_model ("initial-exec"))) thread_local bool counting = false;
-std::atomic<long> allocations { 0 };
-
-void count()
-{
-    if (counting)
-        allocations.fetch_add (1, std::memory_order_relaxed);
-}
-} // namespace
-
-#if MORVIK_COUNTS_ALLOCATIONS
-extern "C"
-{
-    void* __libc_malloc (size_t);
-    void* __libc_calloc (size_t, size_t);
-    void* __libc_realloc (void*, size_t);
-    void* __libc_memalign (size_t, size_t);
-    void __libc_free (void*);
-
-    void* malloc (size_t n) noexcept { return count(), __libc_malloc (n); }
-    void* calloc (size_t k, size_t n) noexcept { return count(), __libc_calloc (k, n); }
-    void* realloc (void* p, size_t n) noexcept { return count(), __libc_realloc (p, n); }
-    void* aligned_alloc (size_t a, size_t n) noexcept { return count(), __libc_memalign (a, n); }
-    void free (void* p) noexcept { __libc_free (p); }
-    int posix_memalign (void** result, size_t a, size_t n) noexcept
-    {
-        count();
-        *result = __libc_memalign (a, n);
-        return *result != nullptr || n == 0 ? 0 : ENOMEM;
-    }
-}
-#endif
 
 namespace
 {
@@ -388,15 +337,13 @@ TEST_F (AnalyserDisplay, DrainingFramesAllocatesNothingAndNonFiniteInputReadsAsS
     const auto signal = tone (N + 6 * hop);
     play (signal, 0, N + 6 * hop); // seven frames in one tick
 
-#if MORVIK_COUNTS_ALLOCATIONS
-    allocations = 0;
-    counting = true;
-    analyser.timerCallback();
-    counting = false;
-    EXPECT_EQ (allocations.load(), 0);
-#else
-    analyser.timerCallback();
-#endif
+    long allocations = 0;
+    {
+        const allocation::Watch watch;
+        analyser.timerCallback();
+        allocations = watch.calls();
+    }
+    EXPECT_EQ (allocations, 0); // nothing counts under sanitizers
     EXPECT_EQ (analyser.averagerIndex, 4); // seven frames from slot 1 wrap round to slot 4
     EXPECT_NEAR (analyser.averager.getSample (0, toneBin), toneAmplitude, 0.001);
 

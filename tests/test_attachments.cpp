@@ -1,134 +1,12 @@
 #include "editor/ParameterAttachments.h"
 #include "engine/ParameterIds.h"
+#include "support/RealtimeCounters.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <pthread.h>
-
 #include <atomic>
-#include <cerrno>
 #include <thread>
-
-//==============================================================================
-// Allocation and lock counting, as in test_realtime.cpp: the malloc family and the blocking pthread
-// locks are replaced and count while `counting` is set on the calling thread. Where the shared
-// allocation counter of tests/support is present, allocations are counted by it instead (one
-// replacement of malloc per program) and only the locks here; `countedOn` reads either.
-#if __has_include("support/AllocationCounter.h")
-#include "support/AllocationCounter.h"
-#define MORVIK_SHARED_ALLOCATION_COUNTER 1
-#else
-#define MORVIK_SHARED_ALLOCATION_COUNTER 0
-#endif
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MORVIK_COUNTS_ALLOCATIONS 0
-#endif
-#endif
-#ifndef MORVIK_COUNTS_ALLOCATIONS
-#define MORVIK_COUNTS_ALLOCATIONS 1
-#endif
-
-namespace
-{
-__attribute__ ((tls_model ("initial-exec"))) thread_local bool counting = false;
-std::atomic<long> allocations { 0 }, locks { 0 };
-
-[[maybe_unused]] void countIf (std::atomic<long>& counter, bool condition = true)
-{
-    if (counting && condition)
-        counter.fetch_add (1, std::memory_order_relaxed);
-}
-
-struct Counts
-{
-    long allocations = 0, locks = 0;
-};
-
-// Runs `work` on a thread of its own (standing in for the audio thread) and counts what it does.
-template <typename Work>
-Counts countedOn (Work&& work)
-{
-    Counts counts;
-    std::thread thread ([&] {
-#if MORVIK_SHARED_ALLOCATION_COUNTER
-        const allocation::Watch watch;
-#endif
-        const auto a = allocations.load(), l = locks.load();
-        counting = true;
-        work();
-        counting = false;
-        counts = { allocations.load() - a, locks.load() - l };
-#if MORVIK_SHARED_ALLOCATION_COUNTER
-        counts.allocations = watch.calls();
-#endif
-    });
-    thread.join();
-    return counts;
-}
-} // namespace
-
-#if MORVIK_COUNTS_ALLOCATIONS && ! MORVIK_SHARED_ALLOCATION_COUNTER
-extern "C"
-{
-    void* __libc_malloc (size_t);
-    void* __libc_calloc (size_t, size_t);
-    void* __libc_realloc (void*, size_t);
-    void* __libc_memalign (size_t, size_t);
-    void __libc_free (void*);
-
-    void* malloc (size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_malloc (n);
-    }
-    void* calloc (size_t k, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_calloc (k, n);
-    }
-    void* realloc (void* p, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_realloc (p, n);
-    }
-    void* aligned_alloc (size_t a, size_t n) noexcept
-    {
-        countIf (allocations);
-        return __libc_memalign (a, n);
-    }
-    void free (void* p) noexcept
-    {
-        countIf (allocations, p != nullptr);
-        __libc_free (p);
-    }
-    int posix_memalign (void** result, size_t a, size_t n) noexcept
-    {
-        countIf (allocations);
-        *result = __libc_memalign (a, n);
-        return *result != nullptr || n == 0 ? 0 : ENOMEM;
-    }
-}
-#endif
-
-#if MORVIK_COUNTS_ALLOCATIONS
-#define MORVIK_COUNTED_LOCK(name, type)                                                         \
-    extern "C" int name (type* lock) noexcept                                                   \
-    {                                                                                           \
-        static auto* const next = reinterpret_cast<int (*) (type*)> (dlsym (RTLD_NEXT, #name)); \
-        countIf (locks);                                                                        \
-        return next (lock);                                                                     \
-    }
-
-MORVIK_COUNTED_LOCK (pthread_mutex_lock, pthread_mutex_t)
-MORVIK_COUNTED_LOCK (pthread_rwlock_rdlock, pthread_rwlock_t)
-MORVIK_COUNTED_LOCK (pthread_rwlock_wrlock, pthread_rwlock_t)
-#endif
 
 //==============================================================================
 namespace
@@ -408,13 +286,13 @@ TEST_F (AttachmentTest, ChangesFromAnotherThreadArriveAtThePollOnTheMessageThrea
 
 TEST_F (AttachmentTest, ListenersOffTheMessageThreadNeitherAllocateNorLock)
 {
-#if ! MORVIK_COUNTS_ALLOCATIONS
-    GTEST_SKIP() << "the sanitizers own the allocation functions";
-#endif
+    if (! realtime::available())
+        GTEST_SKIP() << "the sanitizers own the allocation and lock functions";
+
     juce::RangedAudioParameter* const automated[] = { &parameter (gainId), &parameter (freqId), &parameter (typeId),
                                                       &parameter (ParameterIds::power) };
     const auto automate = [&] {
-        return countedOn ([&] {
+        return realtime::countedOnOwnThread ([&] {
             for (int i = 0; i < 300; ++i)
                 for (auto* p : automated)
                     p->setValueNotifyingHost ((float) (i % 7) / 6.0f);

@@ -1,69 +1,22 @@
+#include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
-#include "support/AllocationCounter.h"
+#include "support/RealtimeCounters.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <pthread.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
-//==============================================================================
-// Allocations are counted by the shared counter; every blocking lock ends in a pthread mutex or
-// read-write lock, counted here. Counting is switched on per thread around processBlock only;
-// try-locks are allowed. Sanitizers replace these functions themselves, so under them the counting
-// tests are skipped.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MORVIK_COUNTS_LOCKS 0
-#else
-#define MORVIK_COUNTS_LOCKS 1
-#endif
-
-namespace
-{
-__attribute__ ((tls_model ("initial-exec"))) thread_local bool countingLocks = false;
-std::atomic<long> allocations { 0 }, locks { 0 };
-void* volatile escape = nullptr;
-
-// Adds the allocations and blocking locks on this thread while it is alive to the counters.
-struct CountedScope
-{
-    CountedScope() { countingLocks = true; }
-    ~CountedScope()
-    {
-        countingLocks = false;
-        allocations += watch.calls();
-    }
-    allocation::Watch watch;
-};
-} // namespace
-
-#if MORVIK_COUNTS_LOCKS
-// The C library's lock functions past these replacements, looked up on first use.
-#define MORVIK_COUNTED_LOCK(name, type)                                                         \
-    extern "C" int name (type* lock) noexcept                                                   \
-    {                                                                                           \
-        static auto* const next = reinterpret_cast<int (*) (type*)> (dlsym (RTLD_NEXT, #name)); \
-        if (countingLocks)                                                                      \
-            locks.fetch_add (1, std::memory_order_relaxed);                                     \
-        return next (lock);                                                                     \
-    }
-
-MORVIK_COUNTED_LOCK (pthread_mutex_lock, pthread_mutex_t)
-MORVIK_COUNTED_LOCK (pthread_rwlock_rdlock, pthread_rwlock_t)
-MORVIK_COUNTED_LOCK (pthread_rwlock_wrlock, pthread_rwlock_t)
-#endif
-
 namespace
 {
 using Set = juce::AudioChannelSet;
+
+void* volatile escape = nullptr;
 
 // Input within +-1: the colour stage stays within about +10 dB and the makeup adds at most +30 dB.
 constexpr float outputBound = 100.0f;
@@ -145,25 +98,28 @@ struct Automation
 //==============================================================================
 TEST (RealTime, CountersSeeAllocationsAndLocks)
 {
-    if (! allocation::available())
-        GTEST_SKIP() << "allocation counting is off under sanitizers";
+    if (! realtime::available())
+        GTEST_SKIP() << "counting is off under sanitizers";
 
-    allocations = locks = 0;
     juce::CriticalSection section;
     std::mutex mutex;
+    realtime::Counts counts;
     {
-        CountedScope scope;
-        std::vector<int> values (100);
-        juce::HeapBlock<float> block (64);
-        // Kept visible, or the compiler may drop an allocation that nothing uses.
-        escape = values.data();
-        escape = block.getData();
-        const juce::ScopedLock scoped (section);
-        const std::lock_guard<std::mutex> guard (mutex);
-        const juce::ScopedTryLock attempt (section); // never waits, not counted
+        const realtime::Watch watch;
+        {
+            std::vector<int> values (100);
+            juce::HeapBlock<float> block (64);
+            // Kept visible, or the compiler may drop an allocation that nothing uses.
+            escape = values.data();
+            escape = block.getData();
+            const juce::ScopedLock scoped (section);
+            const std::lock_guard<std::mutex> guard (mutex);
+            const juce::ScopedTryLock attempt (section); // never waits, not counted
+        }
+        counts = watch.counts();
     }
-    EXPECT_GE (allocations.load(), 4); // two allocations, two releases
-    EXPECT_EQ (locks.load(), 2);
+    EXPECT_GE (counts.allocations, 4); // two allocations, two releases
+    EXPECT_EQ (counts.locks, 2);
 }
 
 // After prepareToPlay the audio thread allocates, frees and waits on nothing: not on the first
@@ -181,14 +137,15 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         juce::AudioBuffer<float> block (channels, 3 * 512);
         juce::MidiBuffer midi;
         std::mt19937 rng (4);
-        allocations = locks = 0;
+        realtime::Counts counts;
 
         auto run = [&] (int b) {
             block.setSize (channels, b % 50 == 0 ? 0 : (int) (rng() % (3 * 512 + 1)), false, false, true);
             fillNoise (block, rng);
             {
-                CountedScope scope;
+                const realtime::Watch watch;
                 processor->processBlock (block, midi);
+                counts += watch.counts();
             }
             EXPECT_LT (mainPeak (block, main.size()), outputBound);
             drainFeed (*processor);
@@ -206,8 +163,7 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
                 run (b);
         }
 
-        EXPECT_EQ (allocations.load(), 0) << main.getDescription();
-        EXPECT_EQ (locks.load(), 0) << main.getDescription();
+        EXPECT_EQ (counts, realtime::Counts {}) << main.getDescription();
     }
 }
 
@@ -305,9 +261,6 @@ TEST (Robustness, FullScaleNoiseUnderRandomAutomationStaysBounded)
 }
 
 //==============================================================================
-#include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
-
 // Host automation reaches parameter listeners on the audio thread. With the editor open, automating
 // all 15 band parameters there costs what it costs with the editor closed: no allocation, and only
 // the locks the framework's dispatch takes on every change whoever listens (the parameter's
@@ -316,7 +269,9 @@ TEST (Robustness, FullScaleNoiseUnderRandomAutomationStaysBounded)
 // that rebuild, like building the meter's shapes, allocates nothing and takes no lock either.
 TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
 {
-#if MORVIK_COUNTS_ALLOCATIONS
+    if (! realtime::available())
+        GTEST_SKIP() << "counting is off under sanitizers";
+
     const juce::ScopedJuceInitialiser_GUI gui;
     auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled());
     std::vector<juce::RangedAudioParameter*> bandParameters;
@@ -329,7 +284,7 @@ TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
     const auto automate = [&] {
         for (auto* parameter : bandParameters)
             parameter->setValueNotifyingHost (0.5f);
-        allocations = locks = 0;
+        realtime::Counts counts;
         std::thread ([&] {
             std::mt19937 rng (9);
             juce::AudioBuffer<float> block (2, 512);
@@ -338,16 +293,17 @@ TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
                 for (auto* parameter : bandParameters)
                 {
                     fillNoise (block, rng);
-                    const CountedScope scope;
+                    const realtime::Watch watch;
                     parameter->setValueNotifyingHost (std::uniform_real_distribution<float> (0.0f, 1.0f) (rng));
                     processor->processBlock (block, midi);
+                    counts += watch.counts();
                 }
         }).join();
-        return std::pair { allocations.load(), locks.load() };
+        return counts;
     };
 
     const auto closed = automate();
-    EXPECT_EQ (closed.first, 0);
+    EXPECT_EQ (closed.allocations, 0);
 
     std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
     auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
@@ -355,16 +311,15 @@ TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
     EXPECT_EQ (automate(), closed);
     EXPECT_EQ (editor.frequencyCurve.curvePath.getBounds(), drawn); // nothing drawn on the audio thread
 
-    allocations = locks = 0;
+    bool rebuilt = false;
+    realtime::Counts drawing;
     {
-        const CountedScope scope;
-        EXPECT_TRUE (editor.frequencyCurve.rebuildIfStale());
+        const realtime::Watch watch;
+        rebuilt = editor.frequencyCurve.rebuildIfStale();
         editor.meter.needle.historyA.fill (-12.0f);
         editor.meter.needle.buildPaths();
+        drawing = watch.counts();
     }
-    EXPECT_EQ (allocations.load(), 0);
-    EXPECT_EQ (locks.load(), 0);
-#else
-    GTEST_SKIP() << "allocation counting is off under sanitizers";
-#endif
+    EXPECT_TRUE (rebuilt);
+    EXPECT_EQ (drawing, realtime::Counts {});
 }

@@ -5,33 +5,14 @@
 #include <cstddef>
 #include <malloc.h>
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define MORVIK_REPLACES_MALLOC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define MORVIK_REPLACES_MALLOC 0
-#endif
-#endif
-#ifndef MORVIK_REPLACES_MALLOC
-#define MORVIK_REPLACES_MALLOC 1
-#endif
-
 namespace
 {
-// Initial-exec: reaching these from inside malloc must not itself allocate.
-__attribute__ ((tls_model ("initial-exec"))) thread_local bool watching = false;
-__attribute__ ((tls_model ("initial-exec"))) thread_local long callsOnThread = 0;
+__attribute__ ((tls_model ("initial-exec"))) thread_local counting::OnThread here {};
 
 std::atomic<std::int64_t> live { 0 };
 std::atomic<std::int64_t> peak { 0 };
 
-void call (bool counts = true) noexcept
-{
-    if (watching && counts)
-        ++callsOnThread;
-}
-
-void added (void* block) noexcept
+[[maybe_unused]] void added (void* block) noexcept
 {
     if (block == nullptr)
         return;
@@ -44,7 +25,7 @@ void added (void* block) noexcept
     {}
 }
 
-void removed (void* block) noexcept
+[[maybe_unused]] void removed (void* block) noexcept
 {
     if (block != nullptr)
         live.fetch_sub ((std::int64_t) malloc_usable_size (block), std::memory_order_relaxed);
@@ -53,23 +34,18 @@ void removed (void* block) noexcept
 
 namespace allocation
 {
-bool available() noexcept { return MORVIK_REPLACES_MALLOC != 0; }
+bool available() noexcept { return ! MORVIK_SANITIZED; }
 
 Watch::Watch() noexcept
-    : start (callsOnThread),
-      outerWatching (watching)
-{
-    watching = true;
-}
-Watch::~Watch() { watching = outerWatching; }
-long Watch::calls() const noexcept { return callsOnThread - start; }
+    : counting::Watch (here)
+{}
 
 std::int64_t liveBytes() noexcept { return live.load(); }
 std::int64_t peakBytes() noexcept { return peak.load(); }
 void resetPeak() noexcept { peak.store (live.load()); }
 } // namespace allocation
 
-#if MORVIK_REPLACES_MALLOC
+#if ! MORVIK_SANITIZED
 extern "C"
 {
     void* __libc_malloc (size_t);
@@ -82,7 +58,7 @@ extern "C"
 
     void* malloc (size_t size) noexcept
     {
-        call();
+        here.call();
         auto* block = __libc_malloc (size);
         added (block);
         return block;
@@ -90,14 +66,15 @@ extern "C"
 
     void free (void* block) noexcept
     {
-        call (block != nullptr);
+        if (block != nullptr)
+            here.call();
         removed (block);
         __libc_free (block);
     }
 
     void* calloc (size_t count, size_t size) noexcept
     {
-        call();
+        here.call();
         auto* block = __libc_calloc (count, size);
         added (block);
         return block;
@@ -105,7 +82,7 @@ extern "C"
 
     void* realloc (void* block, size_t size) noexcept
     {
-        call();
+        here.call();
         const auto before = block != nullptr ? (std::int64_t) malloc_usable_size (block) : 0;
         auto* moved = __libc_realloc (block, size);
 
@@ -120,7 +97,7 @@ extern "C"
 
     void* memalign (size_t alignment, size_t size) noexcept
     {
-        call();
+        here.call();
         auto* block = __libc_memalign (alignment, size);
         added (block);
         return block;
@@ -144,7 +121,7 @@ extern "C"
 
     void* valloc (size_t size) noexcept
     {
-        call();
+        here.call();
         auto* block = __libc_valloc (size);
         added (block);
         return block;
@@ -152,7 +129,7 @@ extern "C"
 
     void* pvalloc (size_t size) noexcept
     {
-        call();
+        here.call();
         auto* block = __libc_pvalloc (size);
         added (block);
         return block;

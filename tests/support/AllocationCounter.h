@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThreadCounter.h"
+
 #include <cstdint>
 
 // Counts what the C allocator does. Every allocation ends in the malloc family (operator new and
@@ -12,20 +14,11 @@ namespace allocation
 bool available() noexcept;
 
 // Counts the malloc-family calls (allocations, and frees of something) made on the constructing
-// thread while it is alive. Other threads may allocate freely meanwhile.
-class Watch
+// thread while it is alive.
+class Watch : public counting::Watch
 {
 public:
     Watch() noexcept;
-    ~Watch();
-    long calls() const noexcept;
-
-    Watch (const Watch&) = delete;
-    Watch& operator= (const Watch&) = delete;
-
-private:
-    long start;
-    bool outerWatching;
 };
 
 // Heap bytes in use by the whole process (usable sizes), and the most since the last resetPeak.
