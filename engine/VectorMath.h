@@ -31,6 +31,20 @@
 
 namespace vmath
 {
+// Four float lanes, for loops that carry one recurrence per channel: the channels' identical
+// operations run as one packed instruction, lane by lane with the same rounding as the scalar
+// operation, so the results are bit for bit those of one channel after the other.
+using Float4 = float __attribute__ ((vector_size (16)));
+using Mask4 = std::int32_t __attribute__ ((vector_size (16)));
+
+MORVIK_VECTOR_INLINE Float4 abs (Float4 x) noexcept { return (Float4) ((Mask4) x & 0x7fffffff); }
+
+// Lane by lane: whenTrue where the mask is set, else whenFalse. No branch.
+MORVIK_VECTOR_INLINE Float4 select (Mask4 mask, Float4 whenTrue, Float4 whenFalse) noexcept
+{
+    return (Float4) ((mask & (Mask4) whenTrue) | (~mask & (Mask4) whenFalse));
+}
+
 // log2 (x) for a positive, finite, normal float. Other inputs give a finite but meaningless value,
 // which callers select away.
 MORVIK_VECTOR_INLINE double log2 (float x) noexcept
