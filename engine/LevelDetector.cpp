@@ -1,4 +1,5 @@
 #include "engine/LevelDetector.h"
+#include "engine/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,7 +60,7 @@ void LevelDetector::setRelease (const double& seconds) noexcept
     alphaRelease = coefficientFor (releaseTime, sampleRate);
 }
 
-void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noexcept
 {
     if (! autoAttack && ! autoRelease)
         return;
@@ -128,7 +129,7 @@ void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noe
         setRelease (releaseSmoother.state);
 }
 
-void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
 {
     const double attackCoefficient = alphaAttack, attackInput = 1.0 - alphaAttack;
     const double releaseCoefficient = alphaRelease, releaseInput = 1.0 - alphaRelease;
