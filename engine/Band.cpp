@@ -174,8 +174,11 @@ void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, in
     float* samples[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
 
     for (int i = 0; i < numSamples; ++i)
-        for (size_t channel = 0; channel < 2; ++channel)
-            samples[channel][i] = cascade (channel, samples[channel][i]);
+    {
+        const auto y = cascade (vmath::Float4 { samples[0][i], samples[1][i], 0.0f, 0.0f });
+        samples[0][i] = y[0];
+        samples[1][i] = y[1];
+    }
 
     cascade.finish();
 }

@@ -290,6 +290,31 @@ void Grain<SampleType>::lowPass (const juce::dsp::AudioBlock<SampleType>& block,
     const auto numSamples = block.getNumSamples();
     size_t channel = 0;
 
+    // A float pair runs in the lanes of one vector: the same operations, half the instructions.
+    if constexpr (std::is_same_v<SampleType, float>)
+    {
+        for (; channel + 1 < block.getNumChannels(); channel += 2)
+        {
+            auto* a = block.getChannelPointer (channel);
+            auto* b = block.getChannelPointer (channel + 1);
+            vmath::Float4 state = { lowPassState[channel], lowPassState[channel + 1], 0.0f, 0.0f };
+
+            for (size_t i = 0; i < numSamples; ++i)
+            {
+                const vmath::Float4 x = { a[i], b[i], 0.0f, 0.0f };
+                const vmath::Float4 v = G * (x - state);
+                const vmath::Float4 y = v + state;
+                state = y + v;
+                const vmath::Float4 out = y * gainAfter;
+                a[i] = out[0];
+                b[i] = out[1];
+            }
+
+            lowPassState[channel] = state[0];
+            lowPassState[channel + 1] = state[1];
+        }
+    }
+
     for (; channel + 1 < block.getNumChannels(); channel += 2)
     {
         auto* a = block.getChannelPointer (channel);

@@ -1,4 +1,5 @@
 #include "engine/LevelDetector.h"
+#include "engine/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,7 +60,7 @@ void LevelDetector::setRelease (const double& seconds) noexcept
     alphaRelease = coefficientFor (releaseTime, sampleRate);
 }
 
-void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noexcept
 {
     if (! autoAttack && ! autoRelease)
         return;
@@ -128,18 +129,40 @@ void LevelDetector::processCrestFactor (const float* buffer, int numSamples) noe
         setRelease (releaseSmoother.state);
 }
 
-void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
+MORVIK_VECTOR_CLONES void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
 {
-    double current = state;
     const double attackCoefficient = alphaAttack, attackInput = 1.0 - alphaAttack;
     const double releaseCoefficient = alphaRelease, releaseInput = 1.0 - alphaRelease;
+
+#if defined(__GNUC__)
+    // Both steps are computed and one is chosen by a mask, so that the comparison neither lengthens
+    // the recurrence nor becomes a branch: written as a plain conditional the compiler emits a jump,
+    // which a noisy gain change mispredicts every few samples. Both lanes carry the same value.
+    using Double2 = double __attribute__ ((vector_size (16)));
+    using Mask2 = long long __attribute__ ((vector_size (16)));
+
+    Double2 current = { state, state };
+
+    for (int i = 0; i < numSamples; ++i)
+    {
+        const double sample = (double) buffer[i];
+        const Double2 x = { sample, sample };
+
+        // A deeper gain change than the state is an attack.
+        const Double2 attacked = attackCoefficient * current + attackInput * x;
+        const Double2 released = releaseCoefficient * current + releaseInput * x;
+        const Mask2 deeper = current > x;
+        current = (Double2) ((deeper & (Mask2) attacked) | (~deeper & (Mask2) released));
+        buffer[i] = (float) current[0];
+    }
+
+    state = std::isfinite (current[0]) ? current[0] : 0.0;
+#else
+    double current = state;
 
     for (int i = 0; i < numSamples; ++i)
     {
         const double x = (double) buffer[i];
-
-        // A deeper gain change than the state is an attack. Both steps are computed and one is
-        // chosen, so that the comparison does not lengthen the recurrence.
         const double attacked = attackCoefficient * current + attackInput * x;
         const double released = releaseCoefficient * current + releaseInput * x;
         current = current > x ? attacked : released;
@@ -147,4 +170,5 @@ void LevelDetector::applyBallistics (float* buffer, int numSamples) noexcept
     }
 
     state = std::isfinite (current) ? current : 0.0;
+#endif
 }

@@ -8,6 +8,7 @@
 #include "engine/Grain.h"
 #include "engine/PowerFade.h"
 #include "engine/SmoothCompressor.h"
+#include "engine/VectorMath.h"
 
 #include <array>
 #include <atomic>
@@ -47,19 +48,36 @@ public:
                 for (size_t b = 0; b < numBands; ++b)
                 {
                     std::copy_n (bands[b]->coefficients->coefficients.begin(), 5, c[b].begin());
-                    s[b] = bands[b]->state;
+
+                    for (size_t k = 0; k < 2; ++k)
+                        s[b][k] = vmath::Float4 { bands[b]->state[0][k], bands[b]->state[1][k], 0.0f, 0.0f };
                 }
             }
 
-            float operator() (size_t channel, float x) noexcept
+            // Both detector channels at once: channel 0 in lane 0, channel 1 in lane 1.
+            vmath::Float4 operator() (vmath::Float4 x) noexcept
             {
                 for (size_t b = 0; b < numBands; ++b)
                 {
                     // Transposed direct form II, operation for operation.
-                    auto& state = s[b][channel];
-                    const float y = (x * c[b][0]) + state[0];
-                    state[0] = (x * c[b][1]) - (y * c[b][3]) + state[1];
-                    state[1] = (x * c[b][2]) - (y * c[b][4]);
+                    const vmath::Float4 y = (x * c[b][0]) + s[b][0];
+                    s[b][0] = (x * c[b][1]) - (y * c[b][3]) + s[b][1];
+                    s[b][1] = (x * c[b][2]) - (y * c[b][4]);
+                    x = y;
+                }
+
+                return x;
+            }
+
+            // One channel's sample.
+            float operator() (size_t channel, float x) noexcept
+            {
+                for (size_t b = 0; b < numBands; ++b)
+                {
+                    const float s0 = s[b][0][channel], s1 = s[b][1][channel];
+                    const float y = (x * c[b][0]) + s0;
+                    s[b][0][channel] = (x * c[b][1]) - (y * c[b][3]) + s1;
+                    s[b][1][channel] = (x * c[b][2]) - (y * c[b][4]);
                     x = y;
                 }
 
@@ -70,18 +88,21 @@ public:
             {
                 for (size_t b = 0; b < numBands; ++b)
                 {
-                    for (auto& channel : s[b])
-                        for (auto& value : channel)
-                            if (! (value < -1.0e-8f || value > 1.0e-8f))
-                                value = 0.0f;
-
-                    bands[b]->state = s[b];
+                    for (size_t channel = 0; channel < 2; ++channel)
+                    {
+                        for (size_t k = 0; k < 2; ++k)
+                        {
+                            const float value = s[b][k][channel];
+                            bands[b]->state[channel][k] = (value < -1.0e-8f || value > 1.0e-8f) ? value : 0.0f;
+                        }
+                    }
                 }
             }
 
             Band* const* bands;
             std::array<std::array<float, 5>, numBands> c {};
-            std::array<std::array<std::array<float, 2>, 2>, numBands> s {};
+            // Per band, the two states with the channels in lanes 0 and 1.
+            std::array<std::array<vmath::Float4, 2>, numBands> s {};
         };
 
         // Audio thread: brings in each active band's newest coefficients and calls

@@ -3,6 +3,8 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_dsp/juce_dsp.h>
 
+#include "engine/VectorMath.h"
+
 #include <cmath>
 
 // The "Smooth" pre-compressor of the detector with its make-up gain: the framework's compressor
@@ -25,11 +27,12 @@ public:
     // Compresses and lifts channels 0 and 1 of `detector` in place, numSamples of each.
     void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
     {
-        process (detector, numSamples, [] (size_t, float x) { return x; });
+        process (detector, numSamples, [] (vmath::Float4 x) { return x; });
     }
 
-    // The same, with prefilter (channel, sample) -> sample applied to each sample first, in the same
-    // pass as the envelopes; the detector keeps the prefiltered samples, compressed and lifted.
+    // The same, with prefilter (samples) -> samples applied first to each pair of samples (channel 0
+    // in lane 0, channel 1 in lane 1, the other lanes 0), in the same pass as the envelopes; the
+    // detector keeps the prefiltered samples, compressed and lifted.
     template <typename Prefilter>
     void process (juce::AudioBuffer<float>& detector, int numSamples, Prefilter&& prefilter) noexcept
     {
@@ -40,25 +43,26 @@ public:
         float* in[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
         float* env[2] = { envelopes.getWritePointer (0), envelopes.getWritePointer (1) };
 
-        // The framework's peak ballistics, both channels in one loop so that their recurrences
-        // (and the prefilter's) overlap.
-        const float attack = attackCoefficient, release = releaseCoefficient;
-        float state0 = envelopeState[0], state1 = envelopeState[1];
+        // The framework's peak ballistics, both channels in the lanes of one vector, so that their
+        // recurrences (and the prefilter's) run as one.
+        const vmath::Float4 attack = { attackCoefficient, attackCoefficient, attackCoefficient, attackCoefficient };
+        const vmath::Float4 release = { releaseCoefficient, releaseCoefficient, releaseCoefficient,
+                                        releaseCoefficient };
+        vmath::Float4 state = { envelopeState[0], envelopeState[1], 0.0f, 0.0f };
 
         for (int i = 0; i < numSamples; ++i)
         {
-            const float y0 = prefilter ((size_t) 0, in[0][i]), y1 = prefilter ((size_t) 1, in[1][i]);
-            in[0][i] = y0;
-            in[1][i] = y1;
-            const float x0 = std::abs (y0), x1 = std::abs (y1);
-            state0 = x0 + (x0 > state0 ? attack : release) * (state0 - x0);
-            state1 = x1 + (x1 > state1 ? attack : release) * (state1 - x1);
-            env[0][i] = state0;
-            env[1][i] = state1;
+            const vmath::Float4 y = prefilter (vmath::Float4 { in[0][i], in[1][i], 0.0f, 0.0f });
+            in[0][i] = y[0];
+            in[1][i] = y[1];
+            const vmath::Float4 x = vmath::abs (y);
+            state = x + vmath::select (x > state, attack, release) * (state - x);
+            env[0][i] = state[0];
+            env[1][i] = state[1];
         }
 
-        envelopeState[0] = state0;
-        envelopeState[1] = state1;
+        envelopeState[0] = state[0];
+        envelopeState[1] = state[1];
         applyGain (detector, numSamples);
     }
 
