@@ -28,20 +28,28 @@ void expectOutline (const juce::Image& image, const Outline& o, int top = 0)
             << o.width << " " << i;
 }
 
+bool shows (const juce::Image& image, const Outline& o)
+{
+    return image.getWidth() == o.width && image.getHeight() == o.height
+           && (image.getPixelAt (o.x, o.y).getARGB() & 0xffffffu) == 0x191A1Au;
+}
+
 // Pictures of the window until one shows the editor at the outline's size (the host and the plug-in
-// resize and redraw asynchronously, the more slowly the busier the machine), for at most 8 s.
+// resize and redraw asynchronously, the more slowly the busier the machine), for at most 20 s. A
+// picture taken while the window is being resized can fail; the last good one is what counts.
 juce::Image settledPicture (const juce::String& window, const juce::File& png, const Outline& o)
 {
-    juce::Image image;
-    for (int attempt = 0; attempt < 32; ++attempt)
+    juce::Image last;
+    for (int attempt = 0; attempt < 80; ++attempt)
     {
-        image = picture (window, png);
-        if (image.isValid() && image.getWidth() == o.width && image.getHeight() == o.height
-            && (image.getPixelAt (o.x, o.y).getARGB() & 0xffffffu) == 0x191A1Au)
+        const auto image = picture (window, png);
+        if (image.isValid())
+            last = image;
+        if (image.isValid() && shows (image, o))
             break;
         juce::Thread::sleep (250);
     }
-    return image;
+    return last;
 }
 
 class EditorInHost : public ::testing::TestWithParam<hostkit::Format>
@@ -65,10 +73,21 @@ TEST_P (EditorInHost, OpensResizesTakesADragAndCloses)
     expectOutline (settledPicture (window, png, outlines[1]), outlines[1]);
 
     // The window system resizes the host's window; the host hands the size on to the editor.
+    // Under a heavy load JUCE's LV2 hosting now and then resizes its window but leaves the plug-in's
+    // view at the former size (seen about once in a dozen full-suite runs, never in the VST3); the
+    // window system's resize is then made once more, as a user would drag the corner again.
     for (const auto& outline : { outlines[0], outlines[2], outlines[1] })
     {
-        run ({ "xdotool", "windowsize", window, juce::String (outline.width), juce::String (outline.height) });
-        const auto image = settledPicture (window, png, outline);
+        juce::Image image;
+        for (int tries = 0; tries < 2 && ! (image.isValid() && shows (image, outline)); ++tries)
+        {
+            // A window already at the size would hear nothing of a second request: nudge it first.
+            if (tries > 0)
+                run ({ "xdotool", "windowsize", window, juce::String (outline.width + 8),
+                       juce::String (outline.height + 8) });
+            run ({ "xdotool", "windowsize", window, juce::String (outline.width), juce::String (outline.height) });
+            image = settledPicture (window, png, outline);
+        }
         ASSERT_EQ (image.getWidth(), outline.width);
         ASSERT_EQ (image.getHeight(), outline.height);
         expectOutline (image, outline);
