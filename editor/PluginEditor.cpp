@@ -9,6 +9,13 @@ namespace
 juce::Image embeddedImage (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
 } // namespace
 
+// The processor's factory for its editor lives here, so that the processor's files never name the
+// editor.
+juce::AudioProcessorEditor* MorvikAudioProcessor::createEditor()
+{
+    return new MorvikAudioProcessorEditor (*this, apvts);
+}
+
 std::vector<XYPad::BandParameters>
     MorvikAudioProcessorEditor::bandHandleParameters (MorvikAudioProcessor& p, juce::AudioProcessorValueTreeState& vts)
 {

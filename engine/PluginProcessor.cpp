@@ -1,5 +1,4 @@
 #include "engine/PluginProcessor.h"
-#include "editor/PluginEditor.h"
 #include "engine/ParameterIds.h"
 #include "engine/ParameterState.h"
 
@@ -95,10 +94,7 @@ bool MorvikAudioProcessor::producesMidi() const { return false; }
 
 bool MorvikAudioProcessor::isMidiEffect() const { return false; }
 
-juce::AudioProcessorEditor* MorvikAudioProcessor::createEditor()
-{
-    return new MorvikAudioProcessorEditor (*this, apvts);
-}
+// createEditor is defined with the editor (editor/PluginEditor.cpp).
 
 bool MorvikAudioProcessor::hasEditor() const { return true; }
 
