@@ -19,7 +19,7 @@ MORVIK_VECTOR_CLONES void GainComputer::applyCompressionToBuffer (float* buffer,
         x = x > 1.0e-6f ? x : 1.0e-6f;
         x = x < FLT_MAX ? x : FLT_MAX;
 
-        float level = vmath::gainToDecibels (x);
+        float level = vmath::levelToDecibels (x);
         level = level > -100.0f ? level : -100.0f;
 
         const float over = level - threshold_;

@@ -68,7 +68,8 @@ void SmoothCompressor::setGainDecibels (float decibels) noexcept
 
 MORVIK_VECTOR_CLONES void SmoothCompressor::applyGain (juce::AudioBuffer<float>& detector, int numSamples) noexcept
 {
-    const float limit = threshold, inverse = thresholdInverse, exponent = ratioInverse - 1.0f, makeup = gain;
+    const float limit = threshold, inverse = thresholdInverse, makeup = gain;
+    const auto exponent = vmath::splitExponent (ratioInverse - 1.0f);
 
     for (int c = 0; c < 2; ++c)
     {
@@ -78,7 +79,7 @@ MORVIK_VECTOR_CLONES void SmoothCompressor::applyGain (juce::AudioBuffer<float>&
         for (int i = 0; i < numSamples; ++i)
         {
             const float e = envelope[i];
-            const float reduction = vmath::powPositive (e * inverse, exponent);
+            const float reduction = vmath::powPositiveSingle (e * inverse, exponent);
             samples[i] = ((e < limit ? 1.0f : reduction) * samples[i]) * makeup;
         }
     }
