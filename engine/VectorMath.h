@@ -98,13 +98,19 @@ MORVIK_VECTOR_INLINE float exp (float x) noexcept { return (float) exp2 ((double
 // instructions of the forms above. Their errors, against the exact value:
 // - log2Single: the series is cut after t^9 (t^10/11 < 3e-9 relative) and each float operation rounds
 //   once, so the result lies within 1e-7 of log2 (x) plus half a float step of the result; as a
-//   level in dB (x 6.02) that is within 7e-7 dB plus half a step, at most two float steps of the
-//   correctly rounded decibels.
+//   level in dB (x 6.02) that is within 7e-7 dB plus the roundings, at most three float steps of
+//   the correctly rounded decibels.
 // - exp2Single: the series is cut after u^7 (u^8/8! < 6e-9 relative), within 2.5e-7 relative of 2^z,
 //   that is two float steps.
 // The detector's smoothing averages such rounding over hundreds of samples; the whole-chain
 // yardstick test bounds what reaches the output.
-MORVIK_VECTOR_INLINE float log2Single (float x) noexcept
+// x = 2^exponent m with m in [sqrt (1/2), sqrt (2)), and log2 (m) in single precision.
+struct Log2Parts
+{
+    float exponent, mantissaLog2;
+};
+
+MORVIK_VECTOR_INLINE Log2Parts log2Parts (float x) noexcept
 {
     std::uint32_t bits;
     std::memcpy (&bits, &x, sizeof (bits));
@@ -126,7 +132,29 @@ MORVIK_VECTOR_INLINE float log2Single (float x) noexcept
     series = series * t2 + 1.0f / 3.0f;
     series = series * t2 + 1.0f;
 
-    return (float) exponent + 2.88539008f * t * series; // 2 / ln 2
+    return { (float) exponent, 2.88539008f * t * series }; // 2 / ln 2
+}
+
+MORVIK_VECTOR_INLINE float log2Single (float x) noexcept
+{
+    const auto parts = log2Parts (x);
+    return parts.exponent + parts.mantissaLog2;
+}
+
+// Adding and subtracting 1.5 x 2^23 rounds a float of magnitude below 2^22 to the nearest integer.
+MORVIK_VECTOR_INLINE float roundToInteger (float z) noexcept
+{
+    constexpr float shifter = 12582912.0f;
+    return (z + shifter) - shifter;
+}
+
+// 2^n for an integer n in [-126, 127], built from its exponent bits.
+MORVIK_VECTOR_INLINE float powerOfTwo (float n) noexcept
+{
+    const std::uint32_t bits = (std::uint32_t) ((int) n + 127) << 23;
+    float result;
+    std::memcpy (&result, &bits, sizeof (result));
+    return result;
 }
 
 MORVIK_VECTOR_INLINE float exp2Single (float z) noexcept
@@ -134,10 +162,8 @@ MORVIK_VECTOR_INLINE float exp2Single (float z) noexcept
     z = z < -126.0f ? -126.0f : z;
     z = z > 127.0f ? 127.0f : z;
 
-    // Round to nearest by the 1.5 x 2^23 trick; z - n is then exact.
-    constexpr float shifter = 12582912.0f;
-    const float n = (z + shifter) - shifter;
-    const float u = (z - n) * 0.693147181f; // ln 2
+    const float n = roundToInteger (z);
+    const float u = (z - n) * 0.693147181f; // z - n is exact; ln 2
 
     float p = 1.0f / 5040.0f;
     p = p * u + 1.0f / 720.0f;
@@ -148,10 +174,7 @@ MORVIK_VECTOR_INLINE float exp2Single (float z) noexcept
     p = p * u + 1.0f;
     p = p * u + 1.0f;
 
-    const std::uint32_t scaleBits = (std::uint32_t) ((int) n + 127) << 23;
-    float scale;
-    std::memcpy (&scale, &scaleBits, sizeof (scale));
-    return p * scale;
+    return p * powerOfTwo (n);
 }
 
 // 20 log10 (x) in single precision, for a positive, finite, normal float.
@@ -171,45 +194,18 @@ inline PowerExponent splitExponent (float y) noexcept
     return { y, high, y - high };
 }
 
-// x^y for x >= 1 finite and y < 0, with pow (inf, y) = 0 and
-// not-a-number passed on. x = 2^e m; y e is split into an exact product whose whole part only
-// scales the result and a fraction that joins y log2 (m), so the power's argument keeps its
-// precision however large x is: within two float steps of x^y (1.7e-6 dB) for every x and
-// every y in (-1, 0).
+// x^y for x >= 1 finite and y < 0, with pow (inf, y) = 0 and not-a-number passed on. With
+// x = 2^e m, y e is split into an exact product whose whole part only scales the result and a
+// fraction that joins y log2 (m), so the power's argument keeps its precision however large x is:
+// within two float steps of x^y (1.7e-6 dB) for every x and every y in (-1, 0).
 MORVIK_VECTOR_INLINE float powPositiveSingle (float x, const PowerExponent& y) noexcept
 {
-    std::uint32_t bits;
-    std::memcpy (&bits, &x, sizeof (bits));
-    int exponent = (int) (bits >> 23) - 127;
-    bits = (bits & 0x007fffffu) | 0x3f800000u;
-    float m;
-    std::memcpy (&m, &bits, sizeof (m));
+    const auto parts = log2Parts (x);
+    const float exact = y.high * parts.exponent;
+    const float whole = roundToInteger (exact);
+    const float fraction = (exact - whole) + (y.low * parts.exponent + y.whole * parts.mantissaLog2);
 
-    const bool upper = m > 1.41421356f;
-    m = upper ? m * 0.5f : m;
-    exponent = upper ? exponent + 1 : exponent;
-
-    const float t = (m - 1.0f) / (m + 1.0f);
-    const float t2 = t * t;
-    float series = 1.0f / 9.0f;
-    series = series * t2 + 1.0f / 7.0f;
-    series = series * t2 + 1.0f / 5.0f;
-    series = series * t2 + 1.0f / 3.0f;
-    series = series * t2 + 1.0f;
-    const float log2m = 2.88539008f * t * series;
-
-    constexpr float shifter = 12582912.0f; // 1.5 x 2^23: adding and subtracting it rounds to an integer
-    const float e = (float) exponent;
-    const float exact = y.high * e;
-    float whole = (exact + shifter) - shifter;
-    const float fraction = (exact - whole) + (y.low * e + y.whole * log2m);
-
-    whole = whole < -126.0f ? -126.0f : whole;
-    const std::uint32_t scaleBits = (std::uint32_t) ((int) whole + 127) << 23;
-    float scale;
-    std::memcpy (&scale, &scaleBits, sizeof (scale));
-
-    const float result = exp2Single (fraction) * scale;
+    const float result = exp2Single (fraction) * powerOfTwo (whole < -126.0f ? -126.0f : whole);
     const float limit = x == x ? 0.0f : x;
     return x < 3.4028234663852886e38f ? result : limit;
 }
