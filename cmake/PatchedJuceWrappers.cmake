@@ -144,6 +144,25 @@ answer to a patch:Get, and after a state restore only what the restore changed. 
 mark parameters as changed in the wrapper's own change flags at those moments; the next run()
 then writes their values through the existing patch:Set path. Marking sets atomic flags only, so
 answering a patch:Get on the audio thread allocates nothing.
+
+The plug-in's description gives a choice parameter's range in plain values (the band types 0..4)
+but wrote its labelled values normalised (0, 0.25 ... 1), so hosts labelled and set the band types
+wrongly: the labelled values are written in the same plain units as the range.
+]=])
+morvik_wrapper_patch("LV2 choice labels: values in the same units as the range"
+[=[
+                    const auto text = param.getText (value, 1024);
+]=] [=[
+                    const auto text = param.getText (value, 1024);
+                    // Morvik: the range above is in plain units, so the labelled value is too.
+                    const auto* ranged = dynamic_cast<const RangedAudioParameter*> (&param);
+                    const auto plain = ranged != nullptr ? ranged->convertFrom0to1 (value) : value;
+]=])
+morvik_wrapper_patch("LV2 choice labels: the plain value is written"
+[=[
+                          "\t\trdf:value " << value << " ;\n"
+]=] [=[
+                          "\t\trdf:value " << plain << " ;\n"
 ]=])
 morvik_wrapper_patch("LV2 parameter values: a way to announce all parameters or one"
 [=[
