@@ -127,8 +127,6 @@ TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
                     { &e.meter, { 698, 169, 413, 413 } },
                     { &e.frame, { 540, 721, 720, 270 } },
                     { &e.stereoLinkSlider, { 1296, 757, 234, 234 } } });
-    expectBox (e.characterSlider, 153, 72);
-    expectBox (e.makeupSlider, 153, 72);
     expectGraphLayersFillTheFrame();
 
     // 1200 x 706, by hand: u = 150 x 0.8 = 120, m = (1200 - 960) / 9 = 26.667, r = (int) 110.136 = 110,

@@ -52,10 +52,7 @@ protected:
         return image;
     }
 
-    juce::Point<float> handle (int index) const
-    {
-        return { pad.handles[(size_t) index]->x, pad.handles[(size_t) index]->y };
-    }
+    juce::Point<float> handle (int i) const { return { pad.handles[(size_t) i]->x, pad.handles[(size_t) i]->y }; }
     int indexOf (juce::RangedAudioParameter* p) const { return p->getParameterIndex(); }
     float plain (int band, const char* suffix) { return test::getParameter (processor, id (band, suffix)); }
 
@@ -94,9 +91,9 @@ TEST_F (XYPadTest, HandlesWaitInTheCornerUntilTheFirstLayoutThenSitOnTheGraphAxe
 TEST_F (XYPadTest, DragWritesBothParametersInsideOneGestureEachAndStopsAtTheRangeLimits)
 {
     openWindow();
-    const auto start = handle (2);
-    mouse.move (start.toInt().toFloat());
-    mouse.press (start.toInt().toFloat());
+    const auto start = handle (2).toInt().toFloat();
+    mouse.move (start);
+    mouse.press (start);
 
     EXPECT_EQ (pad.grabbed, pad.handles[2].get());
     EXPECT_EQ (pad.selectedIndex, 2);
