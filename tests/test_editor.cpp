@@ -177,3 +177,17 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
     EXPECT_TRUE (e.meter.isEnabled());
     EXPECT_EQ (needle.historyA[0], 0.0f);
 }
+
+TEST_F (EditorTest, Lv2BuildFindsItsBandHandleParametersUnderTheirLv2Names)
+{
+    const auto processor = test::makeLv2Processor();
+    const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (*processor, processor->apvts);
+    ASSERT_EQ (handles.size(), 3u);
+    for (int band = 1; band <= 3; ++band)
+    {
+        const auto [freq, gain] = handles[(size_t) band - 1];
+        ASSERT_TRUE (freq != nullptr && gain != nullptr) << band;
+        EXPECT_EQ (freq->getParameterID(), "Band" + juce::String (band) + "Freq");
+        EXPECT_EQ (gain->getParameterID(), "Band" + juce::String (band) + "Gain");
+    }
+}
