@@ -1,4 +1,5 @@
 #include "editor/Look.h"
+#include "editor/PluginEditor.h"
 #include "editor/XYPad.h"
 #include "engine/ParameterIds.h"
 #include "support/EditorSupport.h"
@@ -21,15 +22,6 @@ class XYPadTest : public ::testing::Test
 {
 protected:
     XYPadTest() { hostkit::tolerateXErrors(); }
-
-    std::vector<XYPad::BandParameters> makeBands()
-    {
-        std::vector<XYPad::BandParameters> result;
-        for (int band = 1; band <= 3; ++band)
-            result.emplace_back (processor.apvts.getParameter (id (band, ParameterIds::bandFreq)),
-                                 processor.apvts.getParameter (id (band, ParameterIds::bandGain)));
-        return result;
-    }
 
     // The pad alone in a window of its own, painted once so it knows where it drew the handles.
     void openWindow()
@@ -58,7 +50,8 @@ protected:
 
     juce::ScopedJuceInitialiser_GUI gui;
     MorvikAudioProcessor processor;
-    std::vector<XYPad::BandParameters> bands = makeBands();
+    std::vector<XYPad::BandParameters> bands =
+        MorvikAudioProcessorEditor::bandHandleParameters (processor, processor.apvts);
     XYPad pad { bands };
     test::PeerMouse mouse { pad };
     test::HostRecorder host { processor };
