@@ -23,7 +23,6 @@ class BandCouplingTest : public ::testing::Test
 {
 protected:
     BandCouplingTest() { hostkit::tolerateXErrors(); }
-    ~BandCouplingTest() override { editor.reset(); }
 
     void open()
     {
@@ -56,11 +55,7 @@ protected:
         auto& h = *editor->xyPad.handles[(size_t) band - 1];
         return { h.x, h.y };
     }
-    float yForGain (float dB) const
-    {
-        const auto h = (float) editor->xyPad.getHeight();
-        return h - (dB + 24.0f) / 48.0f * h;
-    }
+    float yForGain (float dB) const { return (24.0f - dB) / 48.0f * (float) editor->xyPad.getHeight(); }
 
     // Grabs a band's handle and drags it to the given gain, in steps, then lets go and moves away.
     void drag (int band, float toDb)
@@ -157,11 +152,6 @@ TEST_F (BandCouplingTest, BandTwosQFollowsWhatQKnobLastHeld)
 
     // qKnob holds band 1's Q 0.8 since opening: the first drag of band 2 sends 1.0 to "2Q".
     drag (2, 6.0f);
-    {
-        juce::FileOutputStream out (juce::File (MORVIK_BUILD_DIR).getChildFile ("editor_xypad.png"));
-        out.setPosition (0), out.truncate();
-        juce::PNGImageFormat().writeImageToStream (settle(), out);
-    }
     EXPECT_EQ (editor->xyPad.selectedIndex, 1);
     EXPECT_EQ (type (2), peak);
     EXPECT_NEAR (get (2, ParameterIds::bandGain), 6.0f, 0.2f);

@@ -30,24 +30,14 @@ struct ThreadWatch : juce::AudioProcessorParameter::Listener
     std::atomic<bool> offMessageThread { false };
 };
 
-juce::MouseEvent event (juce::Component& pad, juce::Point<float> p, bool buttonDown, int clicks = 1)
+juce::MouseEvent event (juce::Component& pad, juce::Point<float> p, bool buttonDown)
 {
+    using Source = juce::MouseInputSource;
     const auto now = juce::Time::getCurrentTime();
-    return { juce::Desktop::getInstance().getMainMouseSource(),
-             p,
-             buttonDown ? juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier) : juce::ModifierKeys(),
-             juce::MouseInputSource::defaultPressure,
-             juce::MouseInputSource::defaultOrientation,
-             juce::MouseInputSource::defaultRotation,
-             juce::MouseInputSource::defaultTiltX,
-             juce::MouseInputSource::defaultTiltY,
-             &pad,
-             &pad,
-             now,
-             p,
-             now,
-             clicks,
-             buttonDown };
+    const juce::ModifierKeys mods (buttonDown ? juce::ModifierKeys::leftButtonModifier : 0);
+    return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, mods, Source::defaultPressure,
+                             Source::defaultOrientation, Source::defaultRotation, Source::defaultTiltX,
+                             Source::defaultTiltY, &pad, &pad, now, p, now, 1, buttonDown);
 }
 } // namespace
 

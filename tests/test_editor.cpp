@@ -67,21 +67,17 @@ TEST_F (EditorTest, KeepsItsSizeWithinLimitsAndRestoresIt)
     EXPECT_EQ (editor->getHeight(), 795);
 }
 
-TEST_F (EditorTest, ChildrenStackInConstructionOrder)
+// What the stacking decides: the threshold knob over the meter it sits on, the graph's layers over
+// each other with the pad (which takes the mouse) on top, and the graph above everything else.
+TEST_F (EditorTest, ChildrenStackSoThatTheControlsOnTopTakeTheMouse)
 {
     MorvikAudioProcessor processor;
     const auto editor = test::openEditor (processor);
     auto& e = *editor;
 
-    const std::vector<juce::Component*> expected {
-        &e.presetButton,  &e.previousPresetButton, &e.nextPresetButton, &e.meter,          &e.sidechainLabel,
-        &e.makeupSlider,  &e.makeupLabel,          &e.characterSlider,  &e.characterLabel, &e.compressSlider,
-        &e.compressLabel, &e.ratioSlider,          &e.ratioLabel,       &e.attackSlider,   &e.attackLabel,
-        &e.releaseSlider, &e.releaseLabel,         &e.mixSlider,        &e.mixLabel,       &e.smoothSlider,
-        &e.smoothLabel,   &e.stereoLinkSlider,     &e.stereoLinkLabel,  &e.qKnob,          &e.powerButton,
-        &e.frame
-    };
-    EXPECT_EQ (e.getChildren(), juce::Array<juce::Component*> (expected.data(), (int) expected.size()));
+    EXPECT_LT (e.getIndexOfChildComponent (&e.meter), e.getIndexOfChildComponent (&e.compressSlider));
+    EXPECT_EQ (e.getChildren().getLast(), &e.frame);
+    EXPECT_EQ (e.qKnob.getParentComponent(), &e); // the hidden holder of band 1's Q
     EXPECT_EQ (e.frame.getChildren(),
                juce::Array<juce::Component*> ({ &e.spectrumAnalyzer, &e.frequencyCurve, &e.xyPad }));
     EXPECT_TRUE (e.isOpaque());
@@ -128,7 +124,6 @@ TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
     EXPECT_EQ (e.stereoLinkSlider.getTextFromValue (e.stereoLinkSlider.getValue()), "50 %");
     EXPECT_FALSE (e.stereoLinkSlider.isEnabled());
     EXPECT_NEAR (e.stereoLinkSlider.getAlpha(), 0.5f, 0.005f); // stored as a byte
-    EXPECT_EQ (e.stereoLinkSlider.getMaximum(), 100.0);
 }
 
 TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
@@ -159,10 +154,8 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
     test::pumpMessages (20);
     EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 0.0f);
     EXPECT_FALSE (e.meter.isEnabled());
-    for (auto value : needle.historyA)
-        EXPECT_EQ (value, 0.0f);
-    for (auto value : needle.historyB)
-        EXPECT_EQ (value, 0.0f);
+    EXPECT_EQ (needle.historyA, decltype (needle.historyA) {});
+    EXPECT_EQ (needle.historyB, decltype (needle.historyB) {});
 
     // Fully powered off, the engine reports -7 dB and no input, which the next tick shows.
     juce::AudioBuffer<float> buffer (2, 512);
@@ -185,22 +178,16 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
     EXPECT_EQ (needle.historyA[0], 0.0f);
 }
 
-TEST_F (EditorTest, Lv2BuildFindsItsBandParametersUnderTheirLv2Names)
+TEST_F (EditorTest, Lv2BuildFindsItsBandHandleParametersUnderTheirLv2Names)
 {
-    auto lv2 = test::makeLv2Processor();
-    auto& processor = *lv2;
-
-    const auto editor = test::openEditor (processor);
-    const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (processor, processor.apvts);
+    const auto processor = test::makeLv2Processor();
+    const auto handles = MorvikAudioProcessorEditor::bandHandleParameters (*processor, processor->apvts);
     ASSERT_EQ (handles.size(), 3u);
     for (int band = 1; band <= 3; ++band)
     {
         const auto [freq, gain] = handles[(size_t) band - 1];
-        ASSERT_NE (freq, nullptr);
-        ASSERT_NE (gain, nullptr);
+        ASSERT_TRUE (freq != nullptr && gain != nullptr) << band;
         EXPECT_EQ (freq->getParameterID(), "Band" + juce::String (band) + "Freq");
         EXPECT_EQ (gain->getParameterID(), "Band" + juce::String (band) + "Gain");
     }
-    editor->makeupSlider.setValue (5.0, juce::sendNotificationSync);
-    EXPECT_FLOAT_EQ (test::getParameter (processor, ParameterIds::makeup), 5.0f);
 }
