@@ -281,14 +281,12 @@ protected:
         preset = readBytes (factoryPresets()[0]);
     }
 
-    bool feed (const void* data, size_t size)
+    bool feed (const juce::MemoryBlock& data)
     {
-        const bool accepted = ParameterState::restore (processor->apvts, data, size);
+        const bool accepted = ParameterState::restore (processor->apvts, data.getData(), data.getSize());
         expectSaneState (*processor);
         return accepted;
     }
-
-    bool feed (const juce::MemoryBlock& block) { return feed (block.getData(), block.getSize()); }
 
     // "Parameters" with no properties and one PARAM child, its header written by `param`.
     template <typename Param>
@@ -301,7 +299,7 @@ protected:
         out.writeString ("PARAM");
         param (out);
         out.writeCompressedInt (0);
-        return feed (out.getData(), out.getDataSize());
+        return feed (out.getMemoryBlock());
     }
 
     std::unique_ptr<MorvikAudioProcessor> processor = test::makePreparedProcessor (rate, blockSize);
@@ -315,7 +313,7 @@ TEST_F (PresetFuzz, EveryTruncationIsRefused)
     const auto complete = snapshot (*processor);
     for (size_t length = 0; length < preset.getSize(); ++length)
     {
-        ASSERT_FALSE (feed (preset.getData(), length)) << length << " bytes";
+        ASSERT_FALSE (feed ({ preset.getData(), length })) << length << " bytes";
         ASSERT_EQ (snapshot (*processor), complete);
     }
 }
@@ -358,7 +356,7 @@ TEST_F (PresetFuzz, DeepNestingAndHugeCountsAreRefused)
             out.writeCompressedInt (0);
             out.writeCompressedInt (level < depth ? 1 : 0);
         }
-        EXPECT_FALSE (feed (out.getData(), out.getDataSize())) << depth;
+        EXPECT_FALSE (feed (out.getMemoryBlock())) << depth;
     }
 
     // A "value" that is an array nested in arrays 2000 deep.
