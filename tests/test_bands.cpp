@@ -90,7 +90,8 @@ TEST (Bands, OnAloneKeepsTheCoefficientsAndChangesWhileOffRecompute)
 
 // At +9 dB and Q 0.8 around 1 kHz: cuts give nothing on their stop side, Q at the corner and unity
 // on their pass side; shelves the gain on their side and unity on the other; the peak the gain at
-// its centre and unity far away. Frequency -1 stands for Nyquist; tolerances are relative.
+// its centre and unity far away. Frequency -1 stands for Nyquist; tolerances scale with magnitudes
+// above 1.
 TEST (Bands, ResponsesMatchTheFilterTypes)
 {
     const double g = juce::Decibels::decibelsToGain (9.0), q = 0.8;
