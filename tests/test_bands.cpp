@@ -30,10 +30,12 @@ bool allFinite (const Set& c)
 // rounds one pole onto the circle itself, where the matching zero of the cut cancels it.
 bool stable (const Set& c) { return std::abs (c[4]) < 1.0f && std::abs (c[3]) <= 1.0f + c[4] + 1.0e-6f; }
 
-void expectSetsNear (const Set& a, const Set& b)
+// The set the band's filters hold, as the audio side last took it over.
+Set held (const Band& band)
 {
-    for (size_t i = 0; i < a.size(); ++i)
-        EXPECT_NEAR (a[i], b[i], 1.0e-5f * std::max (1.0f, std::abs (b[i]))) << i;
+    Set set;
+    std::copy_n (band.coefficients->coefficients.begin(), 5, set.begin());
+    return set;
 }
 
 void setBand (MorvikAudioProcessor& p, int band, int type, float frequency, float gain, float q)
@@ -46,35 +48,24 @@ void setBand (MorvikAudioProcessor& p, int band, int type, float frequency, floa
 }
 } // namespace
 
+// A band runs when it is on and either cuts (types 0 and 4, at any gain) or has a gain other than
+// exactly 0 dB; otherwise the chain skips it.
 TEST (Bands, ActiveRule)
 {
     MorvikAudioProcessor p;
-    auto& band = p.bands[0];
-    EXPECT_TRUE (band.active.load()) << "active until the first callback";
+    EXPECT_TRUE (p.bands[0].active.load()) << "active until the first callback";
 
-    test::setParameter (p, "1Gain", 0.0f);
-    test::setParameter (p, "1Gain", 0.01f);
-    EXPECT_TRUE (band.active.load());
-    test::setParameter (p, "1Gain", 0.0f);
-    EXPECT_FALSE (band.active.load()) << "a shelf at exactly 0 dB is skipped";
-
-    test::setParameter (p, "1Type", 2.0f);
-    EXPECT_FALSE (band.active.load()) << "so is a peak";
-    test::setParameter (p, "1Type", 0.0f);
-    EXPECT_TRUE (band.active.load()) << "a cut runs at any gain";
-    test::setParameter (p, "1Type", 1.0f);
-    EXPECT_FALSE (band.active.load());
-    test::setParameter (p, "1Type", 4.0f);
-    EXPECT_TRUE (band.active.load());
-
-    test::setParameter (p, "1On", 0.0f);
-    EXPECT_FALSE (band.active.load());
-    test::setParameter (p, "1On", 1.0f);
-    EXPECT_TRUE (band.active.load());
-
-    test::setParameter (p, "1Gain", -24.0f);
-    test::setParameter (p, "1Type", 3.0f);
-    EXPECT_TRUE (band.active.load());
+    const std::tuple<const char*, float, bool> steps[] = {
+        { "1Gain", 0.01f, true },  { "1Gain", 0.0f, false }, // a shelf at 0 dB
+        { "1Type", 2.0f, false },  { "1Type", 0.0f, true },  { "1Type", 1.0f, false }, // a peak at 0 dB, a cut
+        { "1Type", 4.0f, true },   { "1On", 0.0f, false },   { "1On", 1.0f, true },
+        { "1Gain", -24.0f, true }, { "1Type", 3.0f, true }
+    };
+    for (const auto& [id, value, active] : steps)
+    {
+        test::setParameter (p, id, value);
+        EXPECT_EQ (p.bands[0].active.load(), active) << id << " = " << value;
+    }
 }
 
 TEST (Bands, OnAloneKeepsTheCoefficientsAndChangesWhileOffRecompute)
@@ -97,42 +88,31 @@ TEST (Bands, OnAloneKeepsTheCoefficientsAndChangesWhileOffRecompute)
     EXPECT_TRUE (band.active.load());
 }
 
+// At +9 dB and Q 0.8 around 1 kHz: cuts give nothing on their stop side, Q at the corner and unity
+// on their pass side; shelves the gain on their side and unity on the other; the peak the gain at
+// its centre and unity far away. Frequency -1 stands for Nyquist; tolerances scale with magnitudes
+// above 1.
 TEST (Bands, ResponsesMatchTheFilterTypes)
 {
+    const double g = juce::Decibels::decibelsToGain (9.0), q = 0.8;
+    const std::vector<std::tuple<double, double, double>> expected[] = {
+        { { 0.0, 0.0, 1e-5 }, { 1000.0, q, 1e-3 }, { -1.0, 1.0, 1e-3 } }, // Low Cut
+        { { 0.0, g, 1e-3 }, { -1.0, 1.0, 1e-3 } }, // Low Shelf
+        { { 1000.0, g, 1e-3 }, { 0.0, 1.0, 1e-3 } }, // Peak
+        { { 0.0, 1.0, 1e-3 }, { -1.0, g, 1e-3 } }, // High Shelf
+        { { 0.0, 1.0, 1e-4 }, { 1000.0, q, 1e-3 }, { -1.0, 0.0, 1e-4 } }, // High Cut
+    };
     for (const double rate : { 44100.0, 48000.0 })
     {
-        SCOPED_TRACE (rate);
         auto p = test::makePreparedProcessor (rate, 64);
-        auto& band = p->bands[2];
-        const float f0 = 1000.0f, q = 0.8f, gainDb = 9.0f;
-        const double g = juce::Decibels::decibelsToGain ((double) gainDb);
-
-        setBand (*p, 3, 0, f0, gainDb, q); // Low Cut: nothing at DC, Q at the corner, unity at the top
-        auto c = band.readCoefficients();
-        EXPECT_NEAR (magnitude (c, 0.0, rate), 0.0, 1e-5);
-        EXPECT_NEAR (magnitude (c, f0, rate), q, 1e-3);
-        EXPECT_NEAR (magnitude (c, rate / 2, rate), 1.0, 1e-3);
-
-        setBand (*p, 3, 4, f0, gainDb, q); // High Cut: the mirror image
-        c = band.readCoefficients();
-        EXPECT_NEAR (magnitude (c, 0.0, rate), 1.0, 1e-4);
-        EXPECT_NEAR (magnitude (c, f0, rate), q, 1e-3);
-        EXPECT_NEAR (magnitude (c, rate / 2, rate), 0.0, 1e-4);
-
-        setBand (*p, 3, 1, f0, gainDb, q); // Low Shelf: the gain below, unity above
-        c = band.readCoefficients();
-        EXPECT_NEAR (magnitude (c, 0.0, rate), g, 1e-3 * g);
-        EXPECT_NEAR (magnitude (c, rate / 2, rate), 1.0, 1e-3);
-
-        setBand (*p, 3, 3, f0, gainDb, q); // High Shelf
-        c = band.readCoefficients();
-        EXPECT_NEAR (magnitude (c, 0.0, rate), 1.0, 1e-3);
-        EXPECT_NEAR (magnitude (c, rate / 2, rate), g, 1e-3 * g);
-
-        setBand (*p, 3, 2, f0, gainDb, q); // Peak: the gain at the centre, unity far away
-        c = band.readCoefficients();
-        EXPECT_NEAR (magnitude (c, f0, rate), g, 1e-3 * g);
-        EXPECT_NEAR (magnitude (c, 0.0, rate), 1.0, 1e-3);
+        for (int type = 0; type < 5; ++type)
+        {
+            setBand (*p, 3, type, 1000.0f, 9.0f, (float) q);
+            for (const auto& [frequency, magnitudeThere, tolerance] : expected[type])
+                EXPECT_NEAR (magnitude (p->bands[2].readCoefficients(), frequency < 0 ? rate / 2 : frequency, rate),
+                             magnitudeThere, tolerance * std::max (1.0, magnitudeThere))
+                    << rate << " Hz, type " << type << " at " << frequency;
+        }
     }
 }
 
@@ -148,45 +128,37 @@ TEST (Bands, ExtremesGiveFiniteStableSets)
                     {
                         setBand (*p, 1, type, f, gain, q);
                         const auto c = p->bands[0].readCoefficients();
-                        ASSERT_TRUE (allFinite (c)) << rate << " " << type << " " << f << " " << gain << " " << q;
-                        ASSERT_TRUE (stable (c)) << rate << " " << type << " " << f << " " << gain << " " << q;
+                        ASSERT_TRUE (allFinite (c) && stable (c))
+                            << rate << " " << type << " " << f << " " << gain << " " << q;
                     }
     }
 }
 
-TEST (Bands, NothingNonFiniteBeforeTheFirstPreparation)
+// Before any rate is known the sets stay finite (the makers would divide by zero); preparation
+// computes them, and preparing again clears the filters' history.
+TEST (Bands, PreparationComputesTheSetsAndClearsTheFilters)
 {
     MorvikAudioProcessor p;
     setBand (p, 1, 2, 1000.0f, 6.0f, 1.0f);
     for (auto& band : p.bands)
-    {
         EXPECT_TRUE (allFinite (band.readCoefficients()));
-    }
 
     p.prepareToPlay (48000.0, 64);
     EXPECT_NEAR (magnitude (p.bands[0].readCoefficients(), 1000.0, 48000.0), juce::Decibels::decibelsToGain (6.0),
                  1e-3);
-}
 
-TEST (Bands, PreparingAgainClearsTheFilters)
-{
-    auto p = test::makePreparedProcessor (48000.0, 64);
-    setBand (*p, 1, 0, 200.0f, 0.0f, 0.7f);
-    auto& band = p->bands[0];
-
+    setBand (p, 1, 0, 200.0f, 0.0f, 0.7f);
     juce::AudioBuffer<float> detector (2, 64);
     detector.clear();
     detector.setSample (0, 0, 1.0f);
     detector.setSample (1, 0, 1.0f);
-    band.process (detector, 64);
+    p.bands[0].process (detector, 64);
 
-    p->prepareToPlay (44100.0, 64);
-    p->prepareToPlay (44100.0, 64);
-
-    // A cleared filter fed silence stays silent.
+    p.prepareToPlay (44100.0, 64);
+    p.prepareToPlay (44100.0, 64);
     detector.clear();
-    band.process (detector, 64);
-    EXPECT_EQ (detector.getMagnitude (0, 64), 0.0f);
+    p.bands[0].process (detector, 64);
+    EXPECT_EQ (detector.getMagnitude (0, 64), 0.0f) << "a cleared filter fed silence stays silent";
 }
 
 TEST (Bands, LowRatesWithEveryBandAtTheTopStayBounded)
@@ -227,22 +199,18 @@ TEST (Bands, LowRatesWithEveryBandAtTheTopStayBounded)
 TEST (Bands, HandOverIsNeverTorn)
 {
     constexpr double rate = 48000.0;
-    const float frequencies[] = { 150.0f, 2500.0f };
-    const float qs[] = { 0.4f, 6.0f };
-    const float gains[] = { -12.0f, 9.0f };
+    const float frequencies[] = { 150.0f, 2500.0f }, qs[] = { 0.4f, 6.0f }, gains[] = { -12.0f, 9.0f };
 
     // Every set an update can produce, worked out on a separate instance.
     std::set<Set> possible;
-    {
-        auto reference = test::makePreparedProcessor (rate, 64);
-        for (auto f : frequencies)
-            for (auto q : qs)
-                for (auto g : gains)
-                {
-                    setBand (*reference, 2, 2, f, g, q);
-                    possible.insert (reference->bands[1].readCoefficients());
-                }
-    }
+    auto reference = test::makePreparedProcessor (rate, 64);
+    for (auto f : frequencies)
+        for (auto q : qs)
+            for (auto g : gains)
+            {
+                setBand (*reference, 2, 2, f, g, q);
+                possible.insert (reference->bands[1].readCoefficients());
+            }
     ASSERT_EQ (possible.size(), 8u);
 
     auto p = test::makePreparedProcessor (rate, 64);
@@ -251,55 +219,41 @@ TEST (Bands, HandOverIsNeverTorn)
 
     // The audio side keeps the set it holds whenever a pull overlaps a write, so it must start
     // from one of the sets above rather than the one preparation gave it.
-    {
-        juce::AudioBuffer<float> detector (2, 64);
-        band.process (detector, 64);
-    }
+    juce::AudioBuffer<float> detector (2, 64);
+    detector.clear();
+    band.process (detector, 64);
 
     std::atomic<bool> stop { false };
     std::atomic<int> torn { 0 }, reads { 0 }, chunks { 0 };
 
     // The writers start once both readers are running, so every update can meet a reader.
-    const auto waitForReaders = [&] {
-        while (reads.load() == 0 || chunks.load() == 0)
-            std::this_thread::yield();
+    const auto writer = [&] (unsigned seed, int rounds, auto&& write) {
+        return std::thread ([&, seed, rounds, write] {
+            while (reads.load() == 0 || chunks.load() == 0)
+                std::this_thread::yield();
+            std::mt19937 random (seed);
+            for (int i = 0; i < rounds; ++i)
+                write (random);
+        });
     };
-
-    std::thread shapeWriter ([&] {
-        waitForReaders();
-        std::mt19937 random (1);
-        for (int i = 0; i < 4000; ++i)
-        {
-            test::setParameter (*p, "2Freq", frequencies[random() % 2]);
-            test::setParameter (*p, "2Q", qs[random() % 2]);
-        }
+    auto shapeWriter = writer (1, 4000, [&] (std::mt19937& random) {
+        test::setParameter (*p, "2Freq", frequencies[random() % 2]);
+        test::setParameter (*p, "2Q", qs[random() % 2]);
     });
-    std::thread gainWriter ([&] {
-        waitForReaders();
-        std::mt19937 random (2);
-        for (int i = 0; i < 8000; ++i)
-            test::setParameter (*p, "2Gain", gains[random() % 2]);
-    });
+    auto gainWriter =
+        writer (2, 8000, [&] (std::mt19937& random) { test::setParameter (*p, "2Gain", gains[random() % 2]); });
     std::thread audio ([&] {
-        juce::AudioBuffer<float> detector (2, 64);
-        while (! stop.load())
+        juce::AudioBuffer<float> buffer (2, 64);
+        for (; ! stop.load(); ++chunks)
         {
-            detector.clear();
-            band.process (detector, 64);
-            Set held;
-            std::copy_n (band.coefficients->coefficients.begin(), 5, held.begin());
-            if (possible.count (held) == 0)
-                ++torn;
-            ++chunks;
+            buffer.clear();
+            band.process (buffer, 64);
+            torn += possible.count (held (band)) == 0 ? 1 : 0;
         }
     });
     std::thread curve ([&] {
-        while (! stop.load())
-        {
-            if (possible.count (band.readCoefficients()) == 0)
-                ++torn;
-            ++reads;
-        }
+        for (; ! stop.load(); ++reads)
+            torn += possible.count (band.readCoefficients()) == 0 ? 1 : 0;
     });
 
     shapeWriter.join();
@@ -307,22 +261,17 @@ TEST (Bands, HandOverIsNeverTorn)
     stop = true;
     audio.join();
     curve.join();
-
     EXPECT_EQ (torn.load(), 0);
-    EXPECT_GT (reads.load(), 0);
-    EXPECT_GT (chunks.load(), 0);
 
-    // The last completed update reflects the final values of all three parameters (the check
-    // instance gets them through the host's normalisation, which can move the last bit).
-    auto check = test::makePreparedProcessor (rate, 64);
-    setBand (*check, 2, 2, test::getParameter (*p, "2Freq"), test::getParameter (*p, "2Gain"),
+    // The last completed update reflects the final values of all three parameters (the reference
+    // gets them through the host's normalisation, which can move the last bit).
+    setBand (*reference, 2, 2, test::getParameter (*p, "2Freq"), test::getParameter (*p, "2Gain"),
              test::getParameter (*p, "2Q"));
-    expectSetsNear (band.readCoefficients(), check->bands[1].readCoefficients());
+    const auto last = band.readCoefficients(), wanted = reference->bands[1].readCoefficients();
+    for (size_t i = 0; i < last.size(); ++i)
+        EXPECT_NEAR (last[i], wanted[i], 1.0e-5f * std::max (1.0f, std::abs (wanted[i]))) << i;
 
     // And the audio side catches up with it on its next chunk.
-    juce::AudioBuffer<float> detector (2, 64);
     band.process (detector, 64);
-    Set held;
-    std::copy_n (band.coefficients->coefficients.begin(), 5, held.begin());
-    EXPECT_EQ (held, band.readCoefficients());
+    EXPECT_EQ (held (band), last);
 }
