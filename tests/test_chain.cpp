@@ -1,5 +1,5 @@
 #include "engine/ParameterIds.h"
-#include "support/TestSupport.h"
+#include "support/EngineRender.h"
 
 #include <gtest/gtest.h>
 
@@ -18,70 +18,36 @@ std::unique_ptr<MorvikAudioProcessor> makeStereo (double rate, int blockSize, co
     return test::makePreparedProcessor (rate, blockSize, Set::stereo(), Set::disabled(), settings);
 }
 
-void set (MorvikAudioProcessor& p, std::initializer_list<std::pair<const char*, float>> values)
-{
-    for (auto [id, value] : values)
-        test::setParameter (p, id, value);
-}
-
-void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
-{
-    juce::MidiBuffer midi;
-    processor.processBlock (buffer, midi);
-}
-
 // Audible compression and makeup, with the colour stage (whose response arrives from a background
 // thread) blended out, so two processors fed alike agree exactly.
 void useDeterministicCompression (MorvikAudioProcessor& p)
 {
-    set (p, { { ParameterIds::compress, 10.0f },
-              { ParameterIds::ratio, 4.0f },
-              { ParameterIds::attack, 1.0f },
-              { ParameterIds::release, 50.0f },
-              { ParameterIds::makeup, 12.0f },
-              { ParameterIds::character, 0.0f },
-              { ParameterIds::mix, 1.0f } });
+    test::setParameters (p, { { ParameterIds::compress, 10.0f },
+                              { ParameterIds::ratio, 4.0f },
+                              { ParameterIds::attack, 1.0f },
+                              { ParameterIds::release, 50.0f },
+                              { ParameterIds::makeup, 12.0f },
+                              { ParameterIds::character, 0.0f },
+                              { ParameterIds::mix, 1.0f } });
 }
 
 // Bands off and "Smooth" at 0 (threshold and gain 0 dB): the detector shows exactly its input.
 void useTransparentDetector (MorvikAudioProcessor& p)
 {
-    set (p, { { "1On", 0.0f }, { "2On", 0.0f }, { "3On", 0.0f }, { ParameterIds::smooth, 0.0f } });
+    test::setParameters (p, { { "1On", 0.0f }, { "2On", 0.0f }, { "3On", 0.0f }, { ParameterIds::smooth, 0.0f } });
 }
 
-void fillNoise (juce::AudioBuffer<float>& buffer, std::mt19937& rng)
-{
-    std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
-    for (int c = 0; c < buffer.getNumChannels(); ++c)
-        for (int i = 0; i < buffer.getNumSamples(); ++i)
-            buffer.setSample (c, i, noise (rng));
-}
-
-bool equal (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < a.getNumChannels(); ++c)
-        for (int i = 0; i < a.getNumSamples(); ++i)
-            if (a.getSample (c, i) != b.getSample (c, i))
-                return false;
-    return true;
-}
-
-std::vector<float> drainFeed (MorvikAudioProcessor& processor)
-{
-    auto& fifo = processor.analyserFifo;
-    int s1, n1, s2, n2;
-    fifo.prepareToRead (fifo.getNumReady(), s1, n1, s2, n2);
-    const float* d = processor.analyserBuffer.getReadPointer (0);
-    std::vector<float> v (d + s1, d + s1 + n1);
-    v.insert (v.end(), d + s2, d + s2 + n2);
-    fifo.finishedRead (n1 + n2);
-    return v;
-}
-
+// Opens a fresh feed, which fills from its first slot on.
 void openFeed (MorvikAudioProcessor& processor)
 {
     processor.resizeAnalyserFeed (48000);
     processor.analyserEnabled = true;
+}
+
+std::vector<float> fed (MorvikAudioProcessor& processor)
+{
+    const float* d = processor.analyserBuffer.getReadPointer (0);
+    return { d, d + processor.analyserFifo.getNumReady() };
 }
 
 // A processor that stays on beside one whose "Power" is switched: the first supplies the processed
@@ -104,15 +70,15 @@ struct PowerPair
         input.applyGain (1, 0, n, 0.5f);
         position += n;
         auto a = input, b = input;
-        process (*reference, a);
-        process (*switched, b);
+        test::process (*reference, a);
+        test::process (*switched, b);
         for (int i = 0; target >= 0.0f && i < n; ++i)
         {
             for (int c = 0; c < 2; ++c)
                 samples[c].push_back ({ input.getSample (c, i), a.getSample (c, i), b.getSample (c, i) });
             targets.push_back (target);
         }
-        return equal (a, b);
+        return test::sameSamples (a, b);
     }
 
     void switchTo (float power, int blocks)
@@ -167,17 +133,15 @@ TEST (PowerSwitch, OffFromTheFirstChunkIsDryWithMetersAtRestAndFeedsZeros)
         for (int b = 0; b < 10; ++b)
         {
             processor->analyserDataReady = false;
-            fillNoise (input, rng);
+            test::fillNoise (input, rng);
             auto output = input;
-            process (*processor, output);
-            ASSERT_TRUE (equal (output, input)) << channels << " channels, block " << b;
+            test::process (*processor, output);
+            ASSERT_TRUE (test::sameSamples (output, input)) << channels << " channels, block " << b;
             EXPECT_TRUE (processor->analyserDataReady.load());
         }
         EXPECT_EQ (processor->gainReductionMeter.load(), -7.0f);
         EXPECT_EQ (processor->inputLevelMeter.load(), 0.0f);
-        const auto fed = drainFeed (*processor);
-        EXPECT_EQ ((int) fed.size(), 2000);
-        EXPECT_TRUE (std::all_of (fed.begin(), fed.end(), [] (float v) { return v == 0.0f; }));
+        EXPECT_EQ (fed (*processor), std::vector<float> (2000, 0.0f));
     }
 }
 
@@ -236,62 +200,48 @@ TEST_P (PowerCrossfade, TurnsBackWithoutAJumpAndFadesToExactlyDry)
 INSTANTIATE_TEST_SUITE_P (Rates, PowerCrossfade,
                           ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
 
-//==============================================================================
-namespace
+// The detector takes the main channels unless the side-chain has any (its first two, a mono one
+// twice); the analyser is fed the detector's sum (its left alone for mono); side-chain channels are
+// never written.
+TEST (Routing, DetectorTakesTheRightChannelsAndTheAnalyserTheirSum)
 {
-struct Routing
-{
-    const char* name;
-    int mainChannels;
-    Set sidechain;
-    int extraChannels; // channels in the host buffer after the main ones
-    int expectedLeft, expectedRight; // buffer channels that feed detector channels 0 and 1
-};
-
-void PrintTo (const Routing& r, std::ostream* os) { *os << r.name; }
-
-class DetectorRouting : public ::testing::TestWithParam<Routing>
-{};
-} // namespace
-
-TEST_P (DetectorRouting, DetectorTakesTheRightChannelsAndTheAnalyserTheirSum)
-{
-    const auto r = GetParam();
     constexpr int blockSize = 256;
-    auto processor = test::makePreparedProcessor (44100.0, blockSize, r.mainChannels == 1 ? Set::mono() : Set::stereo(),
-                                                  r.sidechain, useTransparentDetector);
-    openFeed (*processor);
-
-    const int channels = r.mainChannels + r.extraChannels;
-    juce::AudioBuffer<float> input (channels, blockSize);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < blockSize; ++i)
-            input.setSample (c, i, (0.2f + 0.1f * (float) c) * (float) std::sin (0.01 * (c + 1) * (i + 1) + c));
-    auto buffer = input;
-    process (*processor, buffer);
-
-    const auto& detector = processor->sidechainBuffer;
-    const auto fed = drainFeed (*processor);
-    ASSERT_EQ ((int) fed.size(), blockSize);
-    for (int i = 0; i < blockSize; ++i)
+    for (auto [mainChannels, sidechain, extraChannels, expectedLeft, expectedRight] :
+         { std::tuple { 2, Set::disabled(), 0, 0, 1 },
+           { 2, Set::mono(), 1, 2, 2 },
+           { 2, Set::stereo(), 2, 2, 3 },
+           { 2, Set::stereo(), 0, 0, 1 }, // enabled, but the host hands over no channels for it
+           { 1, Set::disabled(), 0, 0, 0 },
+           { 1, Set::stereo(), 2, 1, 2 } })
     {
-        const float left = input.getSample (r.expectedLeft, i), right = input.getSample (r.expectedRight, i);
-        ASSERT_EQ (detector.getSample (0, i), left) << i;
-        ASSERT_EQ (detector.getSample (1, i), right) << i;
-        ASSERT_EQ (fed[(size_t) i], r.mainChannels == 1 ? left : left + right) << i;
-        for (int c = r.mainChannels; c < channels; ++c)
-            ASSERT_EQ (buffer.getSample (c, i), input.getSample (c, i)) << "side-chain channel " << c << " written";
+        SCOPED_TRACE (juce::String (mainChannels) + " main, side-chain " + sidechain.getDescription() + ", "
+                      + juce::String (extraChannels) + " extra");
+        auto processor = test::makePreparedProcessor (
+            44100.0, blockSize, mainChannels == 1 ? Set::mono() : Set::stereo(), sidechain, useTransparentDetector);
+        openFeed (*processor);
+
+        const int channels = mainChannels + extraChannels;
+        juce::AudioBuffer<float> input (channels, blockSize);
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                input.setSample (c, i, (0.2f + 0.1f * (float) c) * (float) std::sin (0.01 * (c + 1) * (i + 1) + c));
+        auto buffer = input;
+        test::process (*processor, buffer);
+
+        const auto& detector = processor->sidechainBuffer;
+        const auto feed = fed (*processor);
+        ASSERT_EQ ((int) feed.size(), blockSize);
+        for (int i = 0; i < blockSize; ++i)
+        {
+            const float left = input.getSample (expectedLeft, i), right = input.getSample (expectedRight, i);
+            ASSERT_EQ (detector.getSample (0, i), left) << i;
+            ASSERT_EQ (detector.getSample (1, i), right) << i;
+            ASSERT_EQ (feed[(size_t) i], mainChannels == 1 ? left : left + right) << i;
+            for (int c = mainChannels; c < channels; ++c)
+                ASSERT_EQ (buffer.getSample (c, i), input.getSample (c, i)) << "side-chain channel " << c << " written";
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P (Layouts, DetectorRouting,
-                          ::testing::Values (Routing { "StereoSidechainOff", 2, Set::disabled(), 0, 0, 1 },
-                                             Routing { "StereoSidechainMono", 2, Set::mono(), 1, 2, 2 },
-                                             Routing { "StereoSidechainStereo", 2, Set::stereo(), 2, 2, 3 },
-                                             Routing { "StereoSidechainOnButNoChannels", 2, Set::stereo(), 0, 0, 1 },
-                                             Routing { "MonoSidechainOff", 1, Set::disabled(), 0, 0, 0 },
-                                             Routing { "MonoSidechainStereo", 1, Set::stereo(), 2, 1, 2 }),
-                          [] (const auto& paramInfo) { return std::string (paramInfo.param.name); });
 
 // The layout rule never gives one input with two outputs, but the chain copies the single input to
 // the second output first, so the result matches a stereo processor fed that copy by the host.
@@ -309,12 +259,12 @@ TEST (Routing, OneInputWithTwoOutputsCopiesTheInputFirst)
 
     for (int b = 0; b < 8; ++b)
     {
-        fillNoise (input, rng); // channel 1 holds unrelated noise that must never be heard
+        test::fillNoise (input, rng); // channel 1 holds unrelated noise that must never be heard
         auto output = input, copied = input;
         copied.copyFrom (1, 0, input, 0, 0, 256);
-        process (*processor, output);
-        process (*reference, copied);
-        ASSERT_TRUE (equal (output, copied)) << b;
+        test::process (*processor, output);
+        test::process (*reference, copied);
+        ASSERT_TRUE (test::sameSamples (output, copied)) << b;
         for (int i = 0; i < 256; ++i)
             ASSERT_EQ (processor->sidechainBuffer.getSample (1, i), input.getSample (0, i));
     }
@@ -331,7 +281,7 @@ std::vector<float> detectorForConstantInput (MorvikAudioProcessor& processor, fl
     {
         for (int c = 0; c < 2; ++c)
             juce::FloatVectorOperations::fill (block.getWritePointer (c), level, blockSize);
-        process (processor, block);
+        test::process (processor, block);
         detector.insert (detector.end(), processor.sidechainBuffer.getReadPointer (0),
                          processor.sidechainBuffer.getReadPointer (0) + blockSize);
     }
@@ -347,10 +297,10 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
         for (const float level : { 0.1f, 2.0f })
         {
             auto processor = makeStereo (44100.0, 441, useTransparentDetector);
-            set (*processor, { { ParameterIds::smooth, smooth },
-                               { ParameterIds::ratio, 4.0f },
-                               { ParameterIds::attack, 1.0f },
-                               { ParameterIds::release, 5.0f } });
+            test::setParameters (*processor, { { ParameterIds::smooth, smooth },
+                                               { ParameterIds::ratio, 4.0f },
+                                               { ParameterIds::attack, 1.0f },
+                                               { ParameterIds::release, 5.0f } });
 
             const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth,
                          levelDb = 20.0 * std::log10 ((double) level);
@@ -376,8 +326,9 @@ TEST (SmoothStage, AttackIsEightTenthsAndReleaseSixTenthsOfTheControls)
     };
     const auto smoothStage = [] (float attack) {
         auto processor = makeStereo (rate, 256, useTransparentDetector);
-        set (*processor,
-             { { ParameterIds::smooth, 100.0f }, { ParameterIds::ratio, 2.0f }, { ParameterIds::attack, attack } });
+        test::setParameters (
+            *processor,
+            { { ParameterIds::smooth, 100.0f }, { ParameterIds::ratio, 2.0f }, { ParameterIds::attack, attack } });
         return processor;
     };
 
@@ -416,7 +367,7 @@ TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
            { 10.0f, ParameterIds::releaseAuto, 0.01, 1.84 } })
     {
         auto processor = makeStereo (48000.0, 512, useTransparentDetector);
-        set (*processor, { { ParameterIds::attack, attack }, { ParameterIds::release, release } });
+        test::setParameters (*processor, { { ParameterIds::attack, attack }, { ParameterIds::release, release } });
         detectorForConstantInput (*processor, 0.5f, 2, 512);
 
         const auto& detector = processor->compressor.levelDetector;
@@ -434,7 +385,8 @@ TEST (Routing, DetectorChannelsAreHalfLinked)
     auto processor = makeStereo (48000.0, 512, [] (MorvikAudioProcessor& p) {
         useTransparentDetector (p);
         useDeterministicCompression (p);
-        set (p, { { ParameterIds::compress, 20.0f }, { ParameterIds::attack, 0.0f }, { ParameterIds::makeup, 0.0f } });
+        test::setParameters (
+            p, { { ParameterIds::compress, 20.0f }, { ParameterIds::attack, 0.0f }, { ParameterIds::makeup, 0.0f } });
     });
 
     juce::AudioBuffer<float> block (2, 512);
@@ -442,7 +394,7 @@ TEST (Routing, DetectorChannelsAreHalfLinked)
     {
         juce::FloatVectorOperations::fill (block.getWritePointer (0), 0.5f, 512);
         juce::FloatVectorOperations::fill (block.getWritePointer (1), 0.125f, 512);
-        process (*processor, block);
+        test::process (*processor, block);
     }
 
     const auto curve = [] (double measured) { return -0.75 * (20.0 * std::log10 (measured) + 20.0); };
@@ -462,7 +414,7 @@ TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
 {
     std::mt19937 rng (5);
     juce::AudioBuffer<float> input (2, 48000);
-    fillNoise (input, rng);
+    test::fillNoise (input, rng);
 
     juce::AudioBuffer<float> renders[2] = { input, input };
     for (auto& render : renders)
@@ -475,10 +427,10 @@ TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
         {
             juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start,
                                             juce::jmin (256, input.getNumSamples() - start));
-            process (*processor, block);
+            test::process (*processor, block);
             EXPECT_EQ (processor->console.getResponseLength(), 4) << "48 kHz: four taps from the first chunk on";
         }
     }
 
-    EXPECT_TRUE (equal (renders[0], renders[1]));
+    EXPECT_TRUE (test::sameSamples (renders[0], renders[1]));
 }
