@@ -1,5 +1,5 @@
 #include "engine/ParameterIds.h"
-#include "support/TestSupport.h"
+#include "support/EngineRender.h"
 
 #include <gtest/gtest.h>
 
@@ -13,112 +13,91 @@ namespace
 using Set = juce::AudioChannelSet;
 using Settings = std::function<void (MorvikAudioProcessor&)>;
 
-std::unique_ptr<MorvikAudioProcessor> makeProcessor (double rate, int blockSize, const Set& main,
-                                                     const Set& sidechain = Set::disabled(),
-                                                     const Settings& settings = {})
+std::unique_ptr<MorvikAudioProcessor> makeStereo (double rate, int blockSize, const Settings& settings = {})
 {
-    return test::makePreparedProcessor (rate, blockSize, main, sidechain, settings);
-}
-
-void process (MorvikAudioProcessor& processor, juce::AudioBuffer<float>& buffer)
-{
-    juce::MidiBuffer midi;
-    processor.processBlock (buffer, midi);
+    return test::makePreparedProcessor (rate, blockSize, Set::stereo(), Set::disabled(), settings);
 }
 
 // Audible compression and makeup, with the colour stage (whose response arrives from a background
 // thread) blended out, so two processors fed alike agree exactly.
 void useDeterministicCompression (MorvikAudioProcessor& p)
 {
-    for (auto [id, value] : { std::pair { ParameterIds::compress, 10.0f },
+    test::setParameters (p, { { ParameterIds::compress, 10.0f },
                               { ParameterIds::ratio, 4.0f },
                               { ParameterIds::attack, 1.0f },
                               { ParameterIds::release, 50.0f },
                               { ParameterIds::makeup, 12.0f },
                               { ParameterIds::character, 0.0f },
-                              { ParameterIds::mix, 1.0f } })
-        test::setParameter (p, id, value);
+                              { ParameterIds::mix, 1.0f } });
 }
 
 // Bands off and "Smooth" at 0 (threshold and gain 0 dB): the detector shows exactly its input.
 void useTransparentDetector (MorvikAudioProcessor& p)
 {
-    for (const char* id : { "1On", "2On", "3On", ParameterIds::smooth })
-        test::setParameter (p, id, 0.0f);
+    test::setParameters (p, { { "1On", 0.0f }, { "2On", 0.0f }, { "3On", 0.0f }, { ParameterIds::smooth, 0.0f } });
 }
 
-void fillNoise (juce::AudioBuffer<float>& buffer, std::mt19937& rng)
-{
-    std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
-    for (int c = 0; c < buffer.getNumChannels(); ++c)
-        for (int i = 0; i < buffer.getNumSamples(); ++i)
-            buffer.setSample (c, i, noise (rng));
-}
-
-bool equal (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
-{
-    for (int c = 0; c < a.getNumChannels(); ++c)
-        for (int i = 0; i < a.getNumSamples(); ++i)
-            if (a.getSample (c, i) != b.getSample (c, i))
-                return false;
-    return true;
-}
-
-std::vector<float> drainFeed (MorvikAudioProcessor& processor)
-{
-    auto& fifo = processor.analyserFifo;
-    int s1, n1, s2, n2;
-    fifo.prepareToRead (fifo.getNumReady(), s1, n1, s2, n2);
-    const float* d = processor.analyserBuffer.getReadPointer (0);
-    std::vector<float> v (d + s1, d + s1 + n1);
-    v.insert (v.end(), d + s2, d + s2 + n2);
-    fifo.finishedRead (n1 + n2);
-    return v;
-}
-
+// Opens a fresh feed, which fills from its first slot on.
 void openFeed (MorvikAudioProcessor& processor)
 {
     processor.resizeAnalyserFeed (48000);
     processor.analyserEnabled = true;
 }
 
+std::vector<float> fed (MorvikAudioProcessor& processor)
+{
+    const float* d = processor.analyserBuffer.getReadPointer (0);
+    return { d, d + processor.analyserFifo.getNumReady() };
+}
+
 // A processor that stays on beside one whose "Power" is switched: the first supplies the processed
 // signal, so the second's output can be checked as the fade's mix of processed and dry.
 struct PowerPair
 {
-    PowerPair (double rate, int blockSize)
-        : reference (makeProcessor (rate, blockSize, Set::stereo(), Set::disabled(), useDeterministicCompression)),
-          switched (makeProcessor (rate, blockSize, Set::stereo(), Set::disabled(), useDeterministicCompression)),
+    PowerPair (double sampleRate, int blockSize)
+        : reference (makeStereo (sampleRate, blockSize, useDeterministicCompression)),
+          switched (makeStereo (sampleRate, blockSize, useDeterministicCompression)),
           input (2, blockSize),
-          fadeLength ((float) rate * 0.02f)
+          rate (sampleRate)
     {}
 
-    // Runs one block through both; when `target` is given, records it with the fade target.
-    bool run (std::function<void (juce::AudioBuffer<float>&)> fill, float target = -1.0f)
+    // One block of a slow sine through both (a jump of the fade weight would stand out from the
+    // signal's own slope), recorded with the fade target when one is given.
+    bool run (float target = -1.0f)
     {
-        fill (input);
+        const int n = input.getNumSamples();
+        test::fillSine (input, rate, 60.0, 0.4f, position);
+        input.applyGain (1, 0, n, 0.5f);
+        position += n;
         auto a = input, b = input;
-        process (*reference, a);
-        process (*switched, b);
-        if (target >= 0.0f)
-            for (int i = 0; i < input.getNumSamples(); ++i)
-            {
-                for (int c = 0; c < 2; ++c)
-                    samples[c].push_back ({ input.getSample (c, i), a.getSample (c, i), b.getSample (c, i) });
-                targets.push_back (target);
-            }
-        return equal (a, b);
+        test::process (*reference, a);
+        test::process (*switched, b);
+        for (int i = 0; target >= 0.0f && i < n; ++i)
+        {
+            for (int c = 0; c < 2; ++c)
+                samples[c].push_back ({ input.getSample (c, i), a.getSample (c, i), b.getSample (c, i) });
+            targets.push_back (target);
+        }
+        return test::sameSamples (a, b);
     }
 
-    // The processed signal's weight as the chain must move it: one float step of 1/fadeLength per
-    // sample toward the target, clamped there.
-    std::vector<float> weights (float start) const
+    void switchTo (float power, int blocks)
     {
-        const float step = 1.0f / fadeLength;
-        std::vector<float> w;
+        test::setParameter (*switched, ParameterIds::power, power);
+        for (int b = 0; b < blocks; ++b)
+            run (power);
+    }
+
+    // The processed signal's weight as the chain must move it: one float step of 1 / (20 ms) per
+    // sample toward the target, clamped there.
+    std::vector<float> weights() const
+    {
+        const float step = 1.0f / ((float) rate * 0.02f);
+        float w = 1.0f;
+        std::vector<float> result;
         for (const float t : targets)
-            w.push_back (start = t > start ? std::min (start + step, t) : std::max (start - step, t));
-        return w;
+            result.push_back (w = t > w ? std::min (w + step, t) : std::max (w - step, t));
+        return result;
     }
 
     struct Sample
@@ -128,212 +107,141 @@ struct PowerPair
 
     std::unique_ptr<MorvikAudioProcessor> reference, switched;
     juce::AudioBuffer<float> input;
-    float fadeLength; // 20 ms
+    double rate;
+    int position = 0;
     std::vector<Sample> samples[2];
     std::vector<float> targets;
 };
-
-double fadeTolerance (const PowerPair::Sample& s)
-{
-    return 1.0e-6 * (std::abs (s.processed) + std::abs (s.dry)) + 1.0e-7;
-}
 } // namespace
 
 //==============================================================================
-TEST (PowerSwitch, FirstChunkWithPowerOffIsDryWithMetersAtRest)
+// Off from the first chunk on: the output is the input exactly, the meters rest and an open
+// analyser is fed zeros.
+TEST (PowerSwitch, OffFromTheFirstChunkIsDryWithMetersAtRestAndFeedsZeros)
 {
     for (const int channels : { 1, 2 })
     {
-        auto processor = makeProcessor (44100.0, 512, channels == 1 ? Set::mono() : Set::stereo());
-        test::setParameter (*processor, ParameterIds::power, 0.0f);
+        auto processor = test::makePreparedProcessor (44100.0, 200, channels);
         useDeterministicCompression (*processor);
+        test::setParameter (*processor, ParameterIds::power, 0.0f);
+        openFeed (*processor);
         processor->gainReductionMeter = 5.0f;
         processor->inputLevelMeter = 3.0f;
-
-        juce::AudioBuffer<float> input (channels, 512);
+        juce::AudioBuffer<float> input (channels, 200);
         std::mt19937 rng (7);
-        fillNoise (input, rng);
-        auto output = input;
-        process (*processor, output);
 
-        EXPECT_TRUE (equal (output, input)) << channels;
+        for (int b = 0; b < 10; ++b)
+        {
+            processor->analyserDataReady = false;
+            test::fillNoise (input, rng);
+            auto output = input;
+            test::process (*processor, output);
+            ASSERT_TRUE (test::sameSamples (output, input)) << channels << " channels, block " << b;
+            EXPECT_TRUE (processor->analyserDataReady.load());
+        }
         EXPECT_EQ (processor->gainReductionMeter.load(), -7.0f);
         EXPECT_EQ (processor->inputLevelMeter.load(), 0.0f);
+        EXPECT_EQ (fed (*processor), std::vector<float> (2000, 0.0f));
     }
 }
 
+// Switched off for 300 samples and back on, the weight turns back from where it stands; switched
+// off for good, it falls to exactly 0 (at 48 kHz the 960 float steps of 1/960 fall just short and a
+// 961st is needed), from where the output is exactly dry and the meters rest.
 class PowerCrossfade : public ::testing::TestWithParam<std::pair<double, int>>
 {};
 
-TEST_P (PowerCrossfade, SwitchingOffFadesToExactlyDry)
+TEST_P (PowerCrossfade, TurnsBackWithoutAJumpAndFadesToExactlyDry)
 {
     const auto [rate, fadeSamples] = GetParam();
-    constexpr int blockSize = 256;
+    constexpr int blockSize = 100;
     PowerPair pair (rate, blockSize);
-    std::mt19937 rng (11);
-    const auto noise = [&] (juce::AudioBuffer<float>& b) { fillNoise (b, rng); };
 
     bool agree = false;
-    for (int b = 0; b < 40; ++b)
-        agree = pair.run (noise);
+    for (int b = 0; b < 30; ++b)
+        agree = pair.run();
     ASSERT_TRUE (agree);
 
-    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
-    for (int b = 0; b < fadeSamples / blockSize + 4; ++b)
-        pair.run (noise, 0.0f);
-
-    // At 48 kHz the 960 float steps of 1/960 fall just short of zero and a 961st is needed.
-    const auto w = pair.weights (1.0f);
-    EXPECT_GT (w[(size_t) fadeSamples - 2], 0.0f);
-    EXPECT_EQ (w[(size_t) fadeSamples - 1], 0.0f);
-
-    for (auto& channel : pair.samples)
-    {
-        int firstDry = (int) channel.size();
-        while (firstDry > 0 && channel[(size_t) firstDry - 1].out == channel[(size_t) firstDry - 1].dry)
-            --firstDry;
-        EXPECT_EQ (firstDry, fadeSamples - 1);
-
-        for (int i = 0; i < fadeSamples - 1; ++i)
-        {
-            const auto& s = channel[(size_t) i];
-            ASSERT_NEAR (s.out, (double) s.processed * w[(size_t) i] + (double) s.dry * (1.0 - w[(size_t) i]),
-                         fadeTolerance (s))
-                << i;
-        }
-    }
+    pair.switchTo (0.0f, 3);
+    pair.switchTo (1.0f, fadeSamples / blockSize);
+    const size_t offAt = pair.targets.size(), firstDry = offAt + (size_t) fadeSamples - 1;
+    pair.switchTo (0.0f, fadeSamples / blockSize + 3);
     EXPECT_EQ (pair.switched->gainReductionMeter.load(), -7.0f);
     EXPECT_EQ (pair.switched->inputLevelMeter.load(), 0.0f);
+
+    const auto w = pair.weights();
+    ASSERT_EQ (w[offAt - 1], 1.0f);
+    EXPECT_GT (w[firstDry - 1], 0.0f);
+    EXPECT_EQ (w[firstDry], 0.0f);
+
+    for (auto& ch : pair.samples)
+    {
+        EXPECT_NE (ch[firstDry - 1].out, ch[firstDry - 1].dry);
+        for (size_t i = 0; i < ch.size(); ++i)
+        {
+            const auto& s = ch[i];
+            ASSERT_NEAR (s.out, (double) s.processed * w[i] + (double) s.dry * (1.0 - w[i]),
+                         1.0e-6 * (std::abs (s.processed) + std::abs (s.dry)) + 1.0e-7)
+                << i;
+            ASSERT_TRUE (w[i] != 0.0f || s.out == s.dry) << i;
+            ASSERT_TRUE (w[i] != 1.0f || s.out == s.processed) << i;
+            // A jump of the weight would add the whole processed-dry difference at once.
+            if (i > 0)
+            {
+                const auto& p = ch[i - 1];
+                ASSERT_LE (std::abs (s.out - p.out), std::abs (s.processed - p.processed) + std::abs (s.dry - p.dry)
+                                                         + std::abs (p.processed - p.dry) / (rate * 0.02) + 1.0e-6)
+                    << i;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P (Rates, PowerCrossfade,
                           ::testing::Values (std::pair (44100.0, 882), std::pair (48000.0, 961)));
 
-TEST (PowerSwitch, ReversalMidFadeTurnsBackWithoutAJump)
+// The detector takes the main channels unless the side-chain has any (its first two, a mono one
+// twice); the analyser is fed the detector's sum (its left alone for mono); side-chain channels are
+// never written.
+TEST (Routing, DetectorTakesTheRightChannelsAndTheAnalyserTheirSum)
 {
-    constexpr double rate = 44100.0;
-    constexpr int blockSize = 100;
-    PowerPair pair (rate, blockSize);
-    int position = 0;
-    // A slow sine, so a jump of the fade weight would stand out from the signal's own slope.
-    const auto sine = [&] (juce::AudioBuffer<float>& b) {
-        test::fillSine (b, rate, 60.0, 0.4f, position);
-        position += blockSize;
-    };
-
-    bool agree = false;
-    for (int b = 0; b < 30; ++b)
-        agree = pair.run (sine);
-    ASSERT_TRUE (agree);
-
-    test::setParameter (*pair.switched, ParameterIds::power, 0.0f);
-    for (int b = 0; b < 3; ++b)
-        pair.run (sine, 0.0f);
-    test::setParameter (*pair.switched, ParameterIds::power, 1.0f);
-    for (int b = 0; b < 8; ++b)
-        pair.run (sine, 1.0f);
-
-    const float step = 1.0f / 882.0f;
-    const auto w = pair.weights (1.0f);
-    EXPECT_NEAR (w[299], 1.0f - 300.0f * step, 1.0e-5f);
-    EXPECT_EQ (w[599], 1.0f);
-
-    for (auto& ch : pair.samples)
-        for (size_t i = 0; i < ch.size(); ++i)
-        {
-            const auto& s = ch[i];
-            ASSERT_NEAR (s.out, (double) s.processed * w[i] + (double) s.dry * (1.0 - w[i]), fadeTolerance (s)) << i;
-            if (i >= 600)
-            {
-                ASSERT_EQ (s.out, s.processed) << i;
-            }
-            // A jump of the weight would add the whole processed-dry difference at once.
-            if (i > 0)
-            {
-                ASSERT_LE (std::abs (s.out - ch[i - 1].out),
-                           std::abs (s.processed - ch[i - 1].processed) + std::abs (s.dry - ch[i - 1].dry)
-                               + step * std::abs (ch[i - 1].processed - ch[i - 1].dry) + 1.0e-6)
-                    << i;
-            }
-        }
-}
-
-TEST (PowerSwitch, FullyOffFeedsZerosToAnOpenAnalyser)
-{
-    auto processor = makeProcessor (44100.0, 200, Set::stereo(), Set::disabled(), useDeterministicCompression);
-    openFeed (*processor);
-    test::setParameter (*processor, ParameterIds::power, 0.0f);
-    juce::AudioBuffer<float> block (2, 200);
-    std::mt19937 rng (9);
-
-    for (int b = 0; b < 10; ++b)
-    {
-        processor->analyserDataReady = false;
-        fillNoise (block, rng);
-        process (*processor, block);
-        EXPECT_TRUE (processor->analyserDataReady.load());
-    }
-    const auto fed = drainFeed (*processor);
-    EXPECT_EQ ((int) fed.size(), 2000);
-    EXPECT_TRUE (std::all_of (fed.begin(), fed.end(), [] (float v) { return v == 0.0f; }));
-}
-
-//==============================================================================
-namespace
-{
-struct Routing
-{
-    const char* name;
-    int mainChannels;
-    Set sidechain;
-    int extraChannels; // channels in the host buffer after the main ones
-    int expectedLeft, expectedRight; // buffer channels that feed detector channels 0 and 1
-};
-
-void PrintTo (const Routing& r, std::ostream* os) { *os << r.name; }
-
-class DetectorRouting : public ::testing::TestWithParam<Routing>
-{};
-} // namespace
-
-TEST_P (DetectorRouting, DetectorTakesTheRightChannelsAndTheAnalyserTheirSum)
-{
-    const auto r = GetParam();
     constexpr int blockSize = 256;
-    auto processor = makeProcessor (44100.0, blockSize, r.mainChannels == 1 ? Set::mono() : Set::stereo(), r.sidechain,
-                                    useTransparentDetector);
-    openFeed (*processor);
-
-    const int channels = r.mainChannels + r.extraChannels;
-    juce::AudioBuffer<float> input (channels, blockSize);
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < blockSize; ++i)
-            input.setSample (c, i, (0.2f + 0.1f * (float) c) * (float) std::sin (0.01 * (c + 1) * (i + 1) + c));
-    auto buffer = input;
-    process (*processor, buffer);
-
-    const auto& detector = processor->sidechainBuffer;
-    const auto fed = drainFeed (*processor);
-    ASSERT_EQ ((int) fed.size(), blockSize);
-    for (int i = 0; i < blockSize; ++i)
+    for (auto [mainChannels, sidechain, extraChannels, expectedLeft, expectedRight] :
+         { std::tuple { 2, Set::disabled(), 0, 0, 1 },
+           { 2, Set::mono(), 1, 2, 2 },
+           { 2, Set::stereo(), 2, 2, 3 },
+           { 2, Set::stereo(), 0, 0, 1 }, // enabled, but the host hands over no channels for it
+           { 1, Set::disabled(), 0, 0, 0 },
+           { 1, Set::stereo(), 2, 1, 2 } })
     {
-        const float left = input.getSample (r.expectedLeft, i), right = input.getSample (r.expectedRight, i);
-        ASSERT_EQ (detector.getSample (0, i), left) << i;
-        ASSERT_EQ (detector.getSample (1, i), right) << i;
-        ASSERT_EQ (fed[(size_t) i], r.mainChannels == 1 ? left : left + right) << i;
-        for (int c = r.mainChannels; c < channels; ++c)
-            ASSERT_EQ (buffer.getSample (c, i), input.getSample (c, i)) << "side-chain channel " << c << " written";
+        SCOPED_TRACE (juce::String (mainChannels) + " main, side-chain " + sidechain.getDescription() + ", "
+                      + juce::String (extraChannels) + " extra");
+        auto processor = test::makePreparedProcessor (
+            44100.0, blockSize, mainChannels == 1 ? Set::mono() : Set::stereo(), sidechain, useTransparentDetector);
+        openFeed (*processor);
+
+        const int channels = mainChannels + extraChannels;
+        juce::AudioBuffer<float> input (channels, blockSize);
+        for (int c = 0; c < channels; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                input.setSample (c, i, (0.2f + 0.1f * (float) c) * (float) std::sin (0.01 * (c + 1) * (i + 1) + c));
+        auto buffer = input;
+        test::process (*processor, buffer);
+
+        const auto& detector = processor->sidechainBuffer;
+        const auto feed = fed (*processor);
+        ASSERT_EQ ((int) feed.size(), blockSize);
+        for (int i = 0; i < blockSize; ++i)
+        {
+            const float left = input.getSample (expectedLeft, i), right = input.getSample (expectedRight, i);
+            ASSERT_EQ (detector.getSample (0, i), left) << i;
+            ASSERT_EQ (detector.getSample (1, i), right) << i;
+            ASSERT_EQ (feed[(size_t) i], mainChannels == 1 ? left : left + right) << i;
+            for (int c = mainChannels; c < channels; ++c)
+                ASSERT_EQ (buffer.getSample (c, i), input.getSample (c, i)) << "side-chain channel " << c << " written";
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P (Layouts, DetectorRouting,
-                          ::testing::Values (Routing { "StereoSidechainOff", 2, Set::disabled(), 0, 0, 1 },
-                                             Routing { "StereoSidechainMono", 2, Set::mono(), 1, 2, 2 },
-                                             Routing { "StereoSidechainStereo", 2, Set::stereo(), 2, 2, 3 },
-                                             Routing { "StereoSidechainOnButNoChannels", 2, Set::stereo(), 0, 0, 1 },
-                                             Routing { "MonoSidechainOff", 1, Set::disabled(), 0, 0, 0 },
-                                             Routing { "MonoSidechainStereo", 1, Set::stereo(), 2, 1, 2 }),
-                          [] (const auto& paramInfo) { return std::string (paramInfo.param.name); });
 
 // The layout rule never gives one input with two outputs, but the chain copies the single input to
 // the second output first, so the result matches a stereo processor fed that copy by the host.
@@ -343,20 +251,20 @@ TEST (Routing, OneInputWithTwoOutputsCopiesTheInputFirst)
         useTransparentDetector (p);
         useDeterministicCompression (p);
     };
-    auto processor = makeProcessor (44100.0, 256, Set::stereo(), Set::disabled(), settings);
-    auto reference = makeProcessor (44100.0, 256, Set::stereo(), Set::disabled(), settings);
+    auto processor = makeStereo (44100.0, 256, settings);
+    auto reference = makeStereo (44100.0, 256, settings);
     processor->mainInputChannels = 1;
     std::mt19937 rng (21);
     juce::AudioBuffer<float> input (2, 256);
 
     for (int b = 0; b < 8; ++b)
     {
-        fillNoise (input, rng); // channel 1 holds unrelated noise that must never be heard
+        test::fillNoise (input, rng); // channel 1 holds unrelated noise that must never be heard
         auto output = input, copied = input;
         copied.copyFrom (1, 0, input, 0, 0, 256);
-        process (*processor, output);
-        process (*reference, copied);
-        ASSERT_TRUE (equal (output, copied)) << b;
+        test::process (*processor, output);
+        test::process (*reference, copied);
+        ASSERT_TRUE (test::sameSamples (output, copied)) << b;
         for (int i = 0; i < 256; ++i)
             ASSERT_EQ (processor->sidechainBuffer.getSample (1, i), input.getSample (0, i));
     }
@@ -373,7 +281,7 @@ std::vector<float> detectorForConstantInput (MorvikAudioProcessor& processor, fl
     {
         for (int c = 0; c < 2; ++c)
             juce::FloatVectorOperations::fill (block.getWritePointer (c), level, blockSize);
-        process (processor, block);
+        test::process (processor, block);
         detector.insert (detector.end(), processor.sidechainBuffer.getReadPointer (0),
                          processor.sidechainBuffer.getReadPointer (0) + blockSize);
     }
@@ -381,17 +289,18 @@ std::vector<float> detectorForConstantInput (MorvikAudioProcessor& processor, fl
 }
 } // namespace
 
+// At Smooth s the stage's threshold is -0.6 s dB and its gain +0.3 s dB; a steady level settles on the
+// static curve (4:1, no knee).
 TEST (SmoothStage, ThresholdAndGainFollowTheControl)
 {
     for (const float smooth : { 0.0f, 50.0f, 100.0f })
         for (const float level : { 0.1f, 2.0f })
         {
-            auto processor = makeProcessor (44100.0, 441, Set::stereo(), Set::disabled(), useTransparentDetector);
-            for (auto [id, value] : { std::pair { ParameterIds::smooth, smooth },
-                                      { ParameterIds::ratio, 4.0f },
-                                      { ParameterIds::attack, 1.0f },
-                                      { ParameterIds::release, 5.0f } })
-                test::setParameter (*processor, id, value);
+            auto processor = makeStereo (44100.0, 441, useTransparentDetector);
+            test::setParameters (*processor, { { ParameterIds::smooth, smooth },
+                                               { ParameterIds::ratio, 4.0f },
+                                               { ParameterIds::attack, 1.0f },
+                                               { ParameterIds::release, 5.0f } });
 
             const double thresholdDb = -0.6 * smooth, gainDb = 0.3 * smooth,
                          levelDb = 20.0 * std::log10 ((double) level);
@@ -401,59 +310,50 @@ TEST (SmoothStage, ThresholdAndGainFollowTheControl)
         }
 }
 
-// A step of constant level: the Smooth stage's peak envelope rises as 1 - c^(n+1), and the detector
-// shows it through the static curve. The stage's attack is 0.8 x "Attack", also at the automatic end.
-TEST (SmoothStage, AutomaticAttackGivesTheSmoothStage40ms)
+// Steps of constant level at Smooth 100 (threshold 0.001, gain 10^1.5) and 2:1: the detector shows
+// level (envelope / 0.001)^(1/2 - 1) 10^1.5, solved here for the stage's peak envelope. Up from
+// silence it rises as level (1 - c^(n+1)) with the stage's attack of 0.8 x "Attack" (40 ms at the
+// automatic end); down from 0.5 to 0.05 with an instant attack it falls as 0.05 + 0.45 c^k with the
+// stage's release of 0.6 x "Release" (60 ms for 100 ms).
+TEST (SmoothStage, AttackIsEightTenthsAndReleaseSixTenthsOfTheControls)
 {
     constexpr double rate = 44100.0;
+    const auto envelope = [] (float detected, double level) {
+        return 0.001 * std::pow (detected / (level * std::pow (10.0, 1.5)), -2.0);
+    };
+    const auto coefficient = [] (double ms) {
+        return std::exp (-2.0 * juce::MathConstants<double>::pi * 1000.0 / rate / ms);
+    };
+    const auto smoothStage = [] (float attack) {
+        auto processor = makeStereo (rate, 256, useTransparentDetector);
+        test::setParameters (
+            *processor,
+            { { ParameterIds::smooth, 100.0f }, { ParameterIds::ratio, 2.0f }, { ParameterIds::attack, attack } });
+        return processor;
+    };
+
     for (auto [attack, expectedMs] : { std::pair { 10.0f, 8.0 }, { ParameterIds::attackAuto, 40.008 } })
     {
-        auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
-        for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
-                                  { ParameterIds::ratio, 2.0f },
-                                  { ParameterIds::attack, attack } })
-            test::setParameter (*processor, id, value);
-
-        constexpr double level = 0.5, threshold = 0.001, ratio = 2.0;
-        const double gain = std::pow (10.0, 1.5);
-        const auto detector = detectorForConstantInput (*processor, (float) level, 12, 256);
+        auto processor = smoothStage (attack);
+        const auto detector = detectorForConstantInput (*processor, 0.5f, 12, 256);
         EXPECT_EQ (processor->compressor.levelDetector.autoAttack, attack > 50.0f);
 
-        const double c = std::exp (-2.0 * juce::MathConstants<double>::pi * 1000.0 / rate / expectedMs);
         for (const int n : { 0, 200, 1000, 2500 })
         {
-            // y = level (env / threshold)^(1/ratio - 1) gain, solved for env.
-            const double envelope =
-                threshold * std::pow (detector[(size_t) n] / (level * gain), 1.0 / (1.0 / ratio - 1.0));
-            const double expected = level * (1.0 - std::pow (c, n + 1));
-            EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << attack << " ms, sample " << n;
+            const double expected = 0.5 * (1.0 - std::pow (coefficient (expectedMs), n + 1));
+            EXPECT_NEAR (envelope (detector[(size_t) n], 0.5), expected, 2.0e-4 * expected)
+                << attack << " ms, sample " << n;
         }
     }
-}
 
-// A step down from 0.5 to 0.05 with an instant Smooth attack: the peak envelope falls as
-// 0.05 + 0.45 c^k with the stage's release of 0.6 x "Release" (60 ms for 100 ms).
-TEST (SmoothStage, ReleaseIsSixTenthsOfTheControl)
-{
-    constexpr double rate = 44100.0, threshold = 0.001, ratio = 2.0;
-    auto processor = makeProcessor (rate, 256, Set::stereo(), Set::disabled(), useTransparentDetector);
-    for (auto [id, value] : { std::pair { ParameterIds::smooth, 100.0f },
-                              { ParameterIds::ratio, 2.0f },
-                              { ParameterIds::attack, 0.0f },
-                              { ParameterIds::release, 100.0f } })
-        test::setParameter (*processor, id, value);
-
+    auto processor = smoothStage (0.0f);
+    test::setParameter (*processor, ParameterIds::release, 100.0f);
     detectorForConstantInput (*processor, 0.5f, 4, 256);
     const auto detector = detectorForConstantInput (*processor, 0.05f, 12, 256);
-
-    const double gain = std::pow (10.0, 1.5);
-    const double c = std::exp (-2.0 * juce::MathConstants<double>::pi * 1000.0 / rate / 60.0);
     for (const int k : { 1, 300, 1000, 2500 })
     {
-        const double envelope =
-            threshold * std::pow (detector[(size_t) k - 1] / (0.05 * gain), 1.0 / (1.0 / ratio - 1.0));
-        const double expected = 0.05 + 0.45 * std::pow (c, k);
-        EXPECT_NEAR (envelope, expected, 2.0e-4 * expected) << "sample " << k;
+        const double expected = 0.05 + 0.45 * std::pow (coefficient (60.0), k);
+        EXPECT_NEAR (envelope (detector[(size_t) k - 1], 0.05), expected, 2.0e-4 * expected) << "release, sample " << k;
     }
 }
 
@@ -466,9 +366,8 @@ TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
            { 50.0f, 1500.0f, 0.05, 1.5 },
            { 10.0f, ParameterIds::releaseAuto, 0.01, 1.84 } })
     {
-        auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), useTransparentDetector);
-        test::setParameter (*processor, ParameterIds::attack, attack);
-        test::setParameter (*processor, ParameterIds::release, release);
+        auto processor = makeStereo (48000.0, 512, useTransparentDetector);
+        test::setParameters (*processor, { { ParameterIds::attack, attack }, { ParameterIds::release, release } });
         detectorForConstantInput (*processor, 0.5f, 2, 512);
 
         const auto& detector = processor->compressor.levelDetector;
@@ -483,13 +382,11 @@ TEST (AutomaticTimes, OnlyTheTopOfEachRangeMeansAutomatic)
 // toward the right block's value through the right block.
 TEST (Routing, DetectorChannelsAreHalfLinked)
 {
-    auto processor = makeProcessor (48000.0, 512, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
+    auto processor = makeStereo (48000.0, 512, [] (MorvikAudioProcessor& p) {
         useTransparentDetector (p);
         useDeterministicCompression (p);
-        for (auto [id, value] : { std::pair { ParameterIds::compress, 20.0f },
-                                  { ParameterIds::attack, 0.0f },
-                                  { ParameterIds::makeup, 0.0f } })
-            test::setParameter (p, id, value);
+        test::setParameters (
+            p, { { ParameterIds::compress, 20.0f }, { ParameterIds::attack, 0.0f }, { ParameterIds::makeup, 0.0f } });
     });
 
     juce::AudioBuffer<float> block (2, 512);
@@ -497,7 +394,7 @@ TEST (Routing, DetectorChannelsAreHalfLinked)
     {
         juce::FloatVectorOperations::fill (block.getWritePointer (0), 0.5f, 512);
         juce::FloatVectorOperations::fill (block.getWritePointer (1), 0.125f, 512);
-        process (*processor, block);
+        test::process (*processor, block);
     }
 
     const auto curve = [] (double measured) { return -0.75 * (20.0 * std::log10 (measured) + 20.0); };
@@ -517,24 +414,23 @@ TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
 {
     std::mt19937 rng (5);
     juce::AudioBuffer<float> input (2, 48000);
-    fillNoise (input, rng);
+    test::fillNoise (input, rng);
 
     juce::AudioBuffer<float> renders[2] = { input, input };
     for (auto& render : renders)
     {
-        auto processor = makeProcessor (48000.0, 256, Set::stereo(), Set::disabled(), [] (MorvikAudioProcessor& p) {
-            test::setParameter (p, ParameterIds::character, 100.0f);
-        });
+        auto processor =
+            makeStereo (48000.0, 256, [] (auto& p) { test::setParameter (p, ParameterIds::character, 100.0f); });
         EXPECT_EQ (processor->console.getResponseLength(), 1);
 
         for (int start = 0; start < input.getNumSamples(); start += 256)
         {
             juce::AudioBuffer<float> block (render.getArrayOfWritePointers(), 2, start,
                                             juce::jmin (256, input.getNumSamples() - start));
-            process (*processor, block);
+            test::process (*processor, block);
             EXPECT_EQ (processor->console.getResponseLength(), 4) << "48 kHz: four taps from the first chunk on";
         }
     }
 
-    EXPECT_TRUE (equal (renders[0], renders[1]));
+    EXPECT_TRUE (test::sameSamples (renders[0], renders[1]));
 }

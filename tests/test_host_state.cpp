@@ -3,7 +3,7 @@
 // constants, while presets keep loading as they always did. Save-and-reopen cycles run through real
 // hosts in tests/hosts.
 
-#include "support/TestSupport.h"
+#include "support/EngineRender.h"
 
 #include <gtest/gtest.h>
 
@@ -28,13 +28,7 @@ TEST (HostState, AStateThatNamesSomeParametersLeavesTheOthersExactlyAsTheyWere)
         processor.apvts.getParameter (id)->setValueNotifyingHost (0.4321f);
 
     const auto before = held (processor);
-    juce::ValueTree partial ("Parameters");
-    partial.appendChild (
-        juce::ValueTree ("PARAM").setProperty ("id", "Compress", nullptr).setProperty ("value", 40.0, nullptr),
-        nullptr);
-    juce::MemoryOutputStream stream;
-    partial.writeToStream (stream);
-    processor.setStateInformation (stream.getData(), (int) stream.getDataSize());
+    test::restoreState (processor, test::stateNaming ({ { "Compress", 40.0 } }));
 
     auto after = held (processor);
     EXPECT_EQ (test::getParameter (processor, "Compress"), 40.0f);
@@ -52,19 +46,15 @@ TEST (HostState, PresetsStillLoadThroughTheTreesOwnConversion)
     const auto direct = frequency->convertFrom0to1 (frequency->convertTo0to1 (plain));
     ASSERT_NE (direct, plain);
 
-    juce::ValueTree tree ("Parameters");
-    tree.appendChild (
-        juce::ValueTree ("PARAM").setProperty ("id", "2Freq", nullptr).setProperty ("value", plain, nullptr), nullptr);
-    juce::MemoryOutputStream stream;
-    tree.writeToStream (stream);
+    const auto state = test::stateNaming ({ { "2Freq", plain } });
     const auto file = juce::File::createTempFile (".mrv");
-    file.replaceWithData (stream.getData(), stream.getDataSize());
+    file.replaceWithData (state.getData(), state.getSize());
 
     fromPreset.loadPreset (file);
     file.deleteFile();
     EXPECT_EQ (frequency->get(), direct);
 
-    fromState.setStateInformation (stream.getData(), (int) stream.getDataSize());
+    test::restoreState (fromState, state);
     EXPECT_EQ (dynamic_cast<juce::AudioParameterFloat*> (fromState.apvts.getParameter ("2Freq"))->get(), plain);
 }
 } // namespace
