@@ -158,7 +158,7 @@ TEST_F (ParameterTest, FrequencyMapping)
     const std::pair<float, float> normalised[] = {
         { 20000.0f, 0.9965787f }, { 100.0f, 0.2321929f }, { 700.0f, 0.5129284f }, { 4000.0f, 0.7643858f }
     };
-    for (const auto [hz, n] : normalised)
+    for (const auto& [hz, n] : normalised)
         EXPECT_NEAR (f.convertTo0to1 (hz), n, 1e-6f) << hz;
 
     // A plain value below the range lands on its start.
