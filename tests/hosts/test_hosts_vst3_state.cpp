@@ -212,18 +212,14 @@ Bytes withTrailer (Bytes state, const Bytes& privateTree, uint64 size)
     return state;
 }
 
-// Empty when equal; otherwise where they part, after the last parameter identifier before it.
+// Empty when equal; otherwise where they part.
 std::string difference (const Bytes& a, const Bytes& b)
 {
-    const auto at = (size_t) (std::mismatch (a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
-
-    if (at == a.size() && a.size() == b.size())
+    if (a == b)
         return {};
-
-    const std::string text (a.begin(), a.begin() + (long) at);
-    const auto id = text.rfind ("id");
+    const auto at = std::mismatch (a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
     return "sizes " + std::to_string (a.size()) + " and " + std::to_string (b.size()) + ", first difference at "
-           + std::to_string (at) + (id != std::string::npos ? " in " + std::string (text.c_str() + id + 6) : "");
+           + std::to_string (at);
 }
 
 size_t trailerSizeOffset (const Bytes& state) { return state.size() - trailerId.size() - 8; }
