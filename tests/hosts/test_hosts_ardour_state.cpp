@@ -67,22 +67,12 @@ struct SavedState
         return juce::MemoryBlock (data + start, (size_t) (end < 0 ? (int) bytes.getSize() : end + 15) - (size_t) start);
     }
 
-    juce::ValueTree tree() const
-    {
-        const auto plugin = pluginBytes();
-        return juce::ValueTree::readFromData (plugin.getData(), plugin.getSize());
-    }
-
     int findBytes (const char* text) const
     {
         const auto* data = static_cast<const char*> (bytes.getData());
-        const auto length = std::strlen (text);
-
-        for (size_t i = 0; i + length <= bytes.getSize(); ++i)
-            if (std::memcmp (data + i, text, length) == 0)
-                return (int) i;
-
-        return -1;
+        const auto* end = data + bytes.getSize();
+        const auto* found = std::search (data, end, text, text + std::strlen (text));
+        return found == end ? -1 : (int) (found - data);
     }
 
     void flipBit (int byte, int bit)
@@ -151,7 +141,8 @@ protected:
         ASSERT_EQ (run.exitCode, 0) << run.output;
 
         const auto first = SavedState::read (sessions (format).getChildFile ("0"), format == "vst3");
-        const auto tree = first.tree();
+        const auto plugin = first.pluginBytes();
+        const auto tree = juce::ValueTree::readFromData (plugin.getData(), plugin.getSize());
         ASSERT_EQ (tree.getNumChildren(), 24) << "no parameter state in the session";
 
         // The values the settings asked for, held by the plug-in (within what its axes can hold).
