@@ -68,8 +68,7 @@ TEST_P (EditorInHost, OpensResizesTakesKnobAndGraphDragsAndCloses)
 {
     const bool vst3 = GetParam() == hostkit::Format::vst3;
     ASSERT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
-    HostedEditor host (vst3 ? "vst3" : "lv2", vst3 ? MORVIK_VST3_BUNDLE : MORVIK_LV2_BUNDLE,
-                       { "--seconds", "300", "--signal", "demo" });
+    HostedEditor host (vst3 ? "vst3" : "lv2", vst3 ? MORVIK_VST3_BUNDLE : MORVIK_LV2_BUNDLE, { "--signal", "demo" });
     const auto window = host.window;
     ASSERT_TRUE (window.isNotEmpty()) << host.output;
     const auto png = display.home.getChildFile ("editor.png");

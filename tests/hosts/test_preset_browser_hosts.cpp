@@ -33,7 +33,7 @@ std::map<juce::String, editorhost::Parameter> valuesAfterClicks (Format format,
     const editorhost::Display display;
     EXPECT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
     editorhost::HostedEditor host (hostkit::formatName (format).toLowerCase(), bundleFor (format),
-                                   { "--size", "900x530", "--seconds", "300" });
+                                   { "--size", "900x530" });
     EXPECT_TRUE (host.window.isNotEmpty()) << host.output;
 
     for (auto point : clicks)
