@@ -88,8 +88,7 @@ public:
 
     void stop()
     {
-        if (pid > 0)
-            kill (pid, SIGTERM);
+        terminate();
         wait();
     }
 
@@ -172,7 +171,8 @@ class HostedEditor
 public:
     HostedEditor (const juce::String& format, const juce::String& bundle, const juce::StringArray& options)
         : host ([&] {
-              juce::StringArray args { MORVIK_HOST_PROGRAM, "editor", "--format", format, "--plugin", bundle };
+              juce::StringArray args { MORVIK_HOST_PROGRAM, "editor", "--format",  format,
+                                       "--plugin",          bundle,   "--seconds", "300" };
               args.addArray (options);
               return args;
           }())

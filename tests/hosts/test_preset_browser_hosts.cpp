@@ -4,27 +4,21 @@
 // (That the PRESETS caption names it is checked in-process by test_preset_browser.)
 
 #include "EditorSession.h"
-#include "HostKit.h"
-
-#include <gtest/gtest.h>
+#include "HostTests.h"
 
 namespace
 {
-using hostkit::Format;
+using namespace hosttests;
 
 // The step buttons' centres in a 900 x 530 editor: "<" at (300, 6) and ">" at (565, 6), 34 x 33.
 const juce::Point<int> previousButton { 317, 22 }, nextButton { 582, 22 };
 
-juce::File bundleFor (Format format)
-{
-    return juce::File (format == Format::vst3 ? MORVIK_VST3_BUNDLE : MORVIK_LV2_BUNDLE);
-}
-
 // The bundle's presets in the order the browser steps through them.
-juce::Array<juce::File> presetsIn (const juce::File& bundle)
+juce::Array<juce::File> presetsIn (const juce::String& bundle)
 {
-    auto files =
-        bundle.getChildFile ("Contents/Resources/Presets").findChildFiles (juce::File::findFiles, false, "*.mrv");
+    auto files = juce::File (bundle)
+                     .getChildFile ("Contents/Resources/Presets")
+                     .findChildFiles (juce::File::findFiles, false, "*.mrv");
     std::sort (files.begin(), files.end(), [] (const juce::File& a, const juce::File& b) {
         return a.getFullPathName().compareIgnoreCase (b.getFullPathName()) < 0;
     });
@@ -38,8 +32,8 @@ std::map<juce::String, editorhost::Parameter> valuesAfterClicks (Format format,
 {
     const editorhost::Display display;
     EXPECT_TRUE (display.name.isNotEmpty()) << "no Xvfb";
-    editorhost::HostedEditor host (hostkit::formatName (format).toLowerCase(), bundleFor (format).getFullPathName(),
-                                   { "--size", "900x530", "--seconds", "300" });
+    editorhost::HostedEditor host (hostkit::formatName (format).toLowerCase(), bundleFor (format),
+                                   { "--size", "900x530" });
     EXPECT_TRUE (host.window.isNotEmpty()) << host.output;
 
     for (auto point : clicks)
@@ -66,10 +60,8 @@ void expectValuesOf (const juce::File& preset, Format format,
     const auto tree = juce::ValueTree::readFromData (data.getData(), data.getSize());
     ASSERT_EQ (tree.getNumChildren(), 24) << preset.getFileName();
 
-    hostkit::Host host;
-    juce::String error;
-    auto instance = host.load (format, bundleFor (format).getFullPathName(), 48000.0, 512, error);
-    ASSERT_NE (instance, nullptr) << error;
+    auto instance = load (format, 512);
+    ASSERT_NE (instance, nullptr);
 
     for (const auto& child : tree)
     {
@@ -87,10 +79,7 @@ void expectValuesOf (const juce::File& preset, Format format,
 }
 
 class PresetBrowserInHost : public ::testing::TestWithParam<Format>
-{
-protected:
-    juce::ScopedJuceInitialiser_GUI gui;
-};
+{};
 
 TEST_P (PresetBrowserInHost, NextLoadsTheFirstPresetAndPreviousThenWrapsToTheLast)
 {
@@ -109,6 +98,5 @@ TEST_P (PresetBrowserInHost, NextLoadsTheFirstPresetAndPreviousThenWrapsToTheLas
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P (Formats, PresetBrowserInHost, ::testing::Values (Format::vst3, Format::lv2),
-                          [] (const auto& info) { return hostkit::formatName (info.param).toStdString(); });
+INSTANTIATE_TEST_SUITE_P (Formats, PresetBrowserInHost, ::testing::Values (Format::vst3, Format::lv2), formatLabel);
 } // namespace
