@@ -115,11 +115,8 @@ TEST_F (AttachmentTest, ComboBoxesAndButtonsMatchTheFramework)
     for (const int items : { choices.size(), 2 })
     {
         juce::ComboBox theirs, ours;
-        for (int i = 0; i < items; ++i)
-        {
-            theirs.addItem (choices[i], i + 1);
-            ours.addItem (choices[i], i + 1);
-        }
+        theirs.addItemList ({ choices.begin(), items }, 1);
+        ours.addItemList ({ choices.begin(), items }, 1);
         int theirNotes = 0, ourNotes = 0;
         theirs.onChange = [&] { ++theirNotes; };
         ours.onChange = [&] { ++ourNotes; };
@@ -132,10 +129,6 @@ TEST_F (AttachmentTest, ComboBoxesAndButtonsMatchTheFramework)
         {
             type.setValueNotifyingHost (type.convertTo0to1 ((float) choice));
             EXPECT_EQ (ours.getSelectedItemIndex(), theirs.getSelectedItemIndex()) << items << " " << choice;
-            if (items == choices.size())
-            {
-                EXPECT_EQ (ours.getSelectedItemIndex(), choice);
-            }
         }
         EXPECT_EQ (ourNotes, theirNotes);
 
@@ -177,8 +170,7 @@ TEST_F (AttachmentTest, ComboBoxesAndButtonsMatchTheFramework)
     EXPECT_FALSE (theirs.getToggleState());
     ours.setToggleState (true, juce::sendNotificationSync);
     EXPECT_EQ (power.getValue(), 1.0f);
-    EXPECT_EQ (gestures.begins, 2);
-    EXPECT_EQ (gestures.ends, 2);
+    EXPECT_EQ (std::pair (gestures.begins, gestures.ends), std::pair (2, 2));
     EXPECT_EQ (ourClicks, theirClicks);
 }
 
@@ -225,8 +217,7 @@ TEST_F (AttachmentTest, GesturesMatchTheFramework)
     bare.setValueAsCompleteGesture (6.0f);
     bare.setValueAsCompleteGesture (-3.0f);
     EXPECT_FLOAT_EQ (gain.convertFrom0to1 (gain.getValue()), -3.0f);
-    EXPECT_EQ (gestures.begins - before.first, 2);
-    EXPECT_EQ (gestures.ends - before.second, 2);
+    EXPECT_EQ (std::pair (gestures.begins - before.first, gestures.ends - before.second), std::pair (2, 2));
     EXPECT_EQ (theirs.getValue(), ours.getValue());
 }
 
