@@ -10,7 +10,8 @@
 
 namespace
 {
-// Channel c, sample i holds 100 c + first + i + 1: small integers, so channel sums are exact.
+// Channel c, sample i holds 100 c + first + i + 1: small integers, so channel sums are exact. The
+// first k channels at sample i sum to 50 k (k - 1) + k (first + i + 1).
 juce::AudioBuffer<float> numbered (int numChannels, int numSamples, int first = 0)
 {
     juce::AudioBuffer<float> block (numChannels, numSamples);
@@ -20,7 +21,6 @@ juce::AudioBuffer<float> numbered (int numChannels, int numSamples, int first = 
     return block;
 }
 
-// The sum of the first k channels of a numbered block at sample i: 100 k (k - 1) / 2 + k (first + i + 1).
 float numberedSum (int k, int i, int first = 0) { return (float) (50 * k * (k - 1) + k * (first + i + 1)); }
 
 // A feed of its own, every slot marked so untouched storage is recognisable.
@@ -68,7 +68,7 @@ protected:
 };
 } // namespace
 
-TEST_F (AnalyserFeed, WrappingWriteSumsChannelsInBothRegions)
+TEST_F (AnalyserFeed, WritesSumTheChannelsAcrossTheWrapOrSendChannelZeroAlone)
 {
     // Positions at 6 of 10: a write of 6 splits into slots 6..9 and 0..1.
     Feed feed (10);
@@ -77,22 +77,27 @@ TEST_F (AnalyserFeed, WrappingWriteSumsChannelsInBothRegions)
 
     const auto before = feed.slots();
     EXPECT_TRUE (push (numbered (3, 6), 3, feed));
-
     const auto after = feed.slots();
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ (after[(size_t) ((6 + i) % 10)], numberedSum (3, i)) << "sample " << i;
     for (size_t slot = 2; slot < 6; ++slot)
         EXPECT_EQ (after[slot], before[slot]) << "slot " << slot;
+    EXPECT_EQ (feed.drain().size(), 6u); // both regions handed over
 
-    const auto values = feed.drain();
-    ASSERT_EQ (values.size(), 6u);
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ (values[(size_t) i], numberedSum (3, i));
+    Feed single (32);
+    push (numbered (2, 12), 1, single);
+    const auto channelZero = single.drain();
+    ASSERT_EQ (channelZero.size(), 12u);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ (channelZero[(size_t) i], (float) (i + 1));
 }
 
-TEST_F (AnalyserFeed, BlockLargerThanFreeSpaceIsDroppedWholeAndExactFitIsAccepted)
+TEST_F (AnalyserFeed, BlocksLargerThanTheFreeSpaceAreDroppedWholeWhileEmptyOnesStillRaiseTheFlag)
 {
     Feed feed (10); // holds at most 9
+    const juce::AudioBuffer<float> empty (2, 0);
+    EXPECT_TRUE (push (empty, 2, feed));
+    EXPECT_EQ (feed.fifo.getNumReady(), 0);
     EXPECT_TRUE (push (numbered (2, 5), 2, feed));
     ASSERT_EQ (feed.fifo.getFreeSpace(), 4);
 
@@ -101,36 +106,15 @@ TEST_F (AnalyserFeed, BlockLargerThanFreeSpaceIsDroppedWholeAndExactFitIsAccepte
     EXPECT_EQ (feed.slots(), before);
     EXPECT_EQ (feed.fifo.getNumReady(), 5);
 
-    EXPECT_TRUE (push (numbered (2, 4, 5), 2, feed));
+    EXPECT_TRUE (push (numbered (2, 4, 5), 2, feed)); // an exact fit
     EXPECT_EQ (feed.fifo.getFreeSpace(), 0);
     EXPECT_FALSE (push (numbered (2, 1), 2, feed));
+    EXPECT_TRUE (push (empty, 2, feed));
 
     const auto values = feed.drain();
     ASSERT_EQ (values.size(), 9u);
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ (values[(size_t) i], numberedSum (2, i)) << "sample " << i;
-}
-
-TEST_F (AnalyserFeed, EmptyBlockRaisesTheFlagEvenWhenFull)
-{
-    Feed feed (10);
-    const juce::AudioBuffer<float> empty (2, 0);
-    EXPECT_TRUE (push (empty, 2, feed));
-    EXPECT_EQ (feed.fifo.getNumReady(), 0);
-
-    push (numbered (2, 9), 2, feed);
-    EXPECT_TRUE (push (empty, 2, feed));
-    EXPECT_EQ (feed.fifo.getNumReady(), 9);
-}
-
-TEST_F (AnalyserFeed, OneChannelToSumSendsChannelZeroOnly)
-{
-    Feed feed (32);
-    push (numbered (2, 12), 1, feed);
-    const auto values = feed.drain();
-    ASSERT_EQ (values.size(), 12u);
-    for (int i = 0; i < 12; ++i)
-        EXPECT_EQ (values[(size_t) i], (float) (i + 1));
 }
 
 // The audio thread pushes chunks while the message thread opens editors (each resizes the feed),

@@ -26,20 +26,22 @@ struct ImageDraw
     juce::Rectangle<float> dest;
 };
 
+// The Look's bitmaps by name.
+const std::pair<const char*, juce::Image Look::*> lookImages[] = {
+    { "knob", &Look::knob },         { "knobHover", &Look::knobHover }, { "sliderThumb", &Look::sliderThumb },
+    { "pillOff", &Look::pillOff },   { "pillOn", &Look::pillOn },       { "squareOff", &Look::squareOff },
+    { "squareOn", &Look::squareOn }, { "wideOff", &Look::wideOff },     { "wideOn", &Look::wideOn },
+};
+
 // Every image drawn, named after the Look bitmap it came from, with the area of that bitmap shown.
 std::vector<ImageDraw> imagesDrawn (const test::RecordingContext& context, const Look& look)
 {
-    const std::pair<const char*, const juce::Image*> named[] = {
-        { "knob", &look.knob },         { "knobHover", &look.knobHover }, { "sliderThumb", &look.sliderThumb },
-        { "pillOff", &look.pillOff },   { "pillOn", &look.pillOn },       { "squareOff", &look.squareOff },
-        { "squareOn", &look.squareOn }, { "wideOff", &look.wideOff },     { "wideOn", &look.wideOn },
-    };
     std::vector<ImageDraw> found;
     for (const auto& d : context.of (Drawn::Kind::image))
     {
         found.push_back ({ "other", {}, d.bounds });
-        for (const auto& [name, image] : named)
-            if (auto area = test::areaWithin (d.image, *image); ! area.isEmpty())
+        for (const auto& [name, image] : lookImages)
+            if (auto area = test::areaWithin (d.image, look.*image); ! area.isEmpty())
                 found.back() = { name, area, d.bounds };
     }
     return found;
@@ -66,40 +68,22 @@ protected:
 
 TEST_F (LookTest, ConstructionSetsColoursTypefaceDefaultAndSharedImages)
 {
-    // The framework's colour IDs by number, so a wrong constant of a similar name shows; the later
-    // alert-window rows replace the earlier ones.
+    // A few of the framework's colour IDs by number, so a wrong constant of a similar name shows; the
+    // later alert-window rows replace the earlier ones.
     const std::pair<int, juce::uint32> table[] = {
-        { 0x1000281, 0xFFD2D3D3 }, { 0x1000600, 0xFFD2D3D3 }, { 0x1000700, 0xD91A1A1A }, { 0x1000601, 0xFF985FE3 },
-        { 0x1000800, 0xFFFAFBFB }, { 0x1000900, 0xFF5A3CAA }, { 0x1001900, 0xFF985FE3 }, { 0x1001a00, 0xFFFAFBFB },
-        { 0x1001810, 0xFFFAFBFB }, { 0x1001800, 0xFF414242 }, { 0x1001820, 0xFFFAFBFB }, { 0x1000100, 0xFFFAFBFB },
-        { 0x1000101, 0xFF5A3CAA }, { 0x1000102, 0xFFAAACB1 }, { 0x1000103, 0xFF985FE3 }, { 0x1000c00, 0xFFE6E7E7 },
-        { 0x1000400, 0xFFFAFBFB }, { 0x1000300, 0xFF985FE3 }, { 0x1000401, 0xFF985FE3 }, { 0x1000200, 0xFF323333 },
-        { 0x1000202, 0xFF985FE3 }, { 0x1000206, 0xFF3C0A5A }, { 0x1000205, 0xFFD2D3D3 }, { 0x1000201, 0xFFFAFBFB },
-        { 0x1000207, 0xFF282929 }, { 0x1002810, 0xFFFAFBFB }, { 0x1002800, 0xFF282929 }, { 0x1003810, 0xFF282929 },
-        { 0x1003800, 0xFFFAFBFB }, { 0x1003820, 0xFF282929 }, { 0x1003830, 0xFF282929 }, { 0x1000850, 0xFFFAFBFB },
-        { 0x1001b00, 0xFF282929 }, { 0x1000641, 0xFFFAFBFB }, { 0x1000642, 0xFFFAFBFB }, { 0x1000643, 0xFF282929 },
-        { 0x1000644, 0xFFFAFBFB }, { 0x1001700, 0x00000000 },
+        { 0x1000281, 0xFFD2D3D3 }, { 0x1000206, 0xFF3C0A5A }, { 0x1001800, 0xFF414242 },
+        { 0x1001820, 0xFFFAFBFB }, { 0x1001700, 0x00000000 },
     };
     for (const auto& [id, argb] : table)
         EXPECT_TRUE (look.isColourSpecified (id) && look.findColour (id).getARGB() == argb) << std::hex << id;
 
     EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &look);
-    EXPECT_EQ (look.labelFontHeight, 16.0f);
     EXPECT_EQ (juce::Font (12.0f).getTypefacePtr()->getName(), "Manrope");
-
-    const std::tuple<juce::Image Look::*, int, int> sizes[] = {
-        { &Look::knob, 300, 300 },     { &Look::knobHover, 300, 300 }, { &Look::sliderThumb, 200, 200 },
-        { &Look::pillOff, 400, 200 },  { &Look::pillOn, 400, 200 },    { &Look::squareOff, 200, 200 },
-        { &Look::squareOn, 200, 200 }, { &Look::wideOff, 400, 200 },   { &Look::wideOn, 400, 200 },
-    };
     {
         Look second;
-        for (const auto& [image, w, h] : sizes)
-        {
-            EXPECT_EQ ((look.*image).getBounds(), juce::Rectangle<int> (w, h));
-            EXPECT_TRUE ((look.*image).hasAlphaChannel());
-            EXPECT_EQ ((second.*image).getPixelData(), (look.*image).getPixelData()); // decoded once
-        }
+        for (const auto& [name, image] : lookImages) // decoded once, shared by every Look
+            EXPECT_TRUE ((look.*image).isValid() && (second.*image).getPixelData() == (look.*image).getPixelData())
+                << name;
         EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &second);
     }
     // The framework holds its default weakly: a destroyed look leaves its own default in place.
@@ -121,7 +105,6 @@ TEST_F (LookTest, ButtonSkinsFollowAspectRatioAndToggleState)
     };
     const Case cases[] = {
         { 30, true, { { "squareOn", { 0, 0, 200, 200 }, { 0, 0, 30, 30 } } } },
-        { 60, false, { { "pillOff", { 0, 0, 400, 200 }, { 0, 0, 60, 30 } } } },
         { 61, true, { { "pillOn", { 0, 0, 400, 200 }, { 0, 0, 61, 30 } } } },
         { 59, false, { { "pillOff", { 0, 0, 400, 200 }, { 0, 0, 59, 30 } } } },
         { 62, // caps of a full height, a 2-pixel middle

@@ -10,9 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
-
 namespace
 {
 using Editor = MorvikAudioProcessorEditor;
@@ -47,15 +44,6 @@ juce::String steps (Editor& e, const char* keys)
         captions.add (e.presetButton.getButtonText());
     }
     return captions.joinIntoString ("|");
-}
-
-std::string capturingOutput (const std::function<void()>& action)
-{
-    std::ostringstream captured;
-    auto* previous = std::cout.rdbuf (captured.rdbuf());
-    action();
-    std::cout.rdbuf (previous);
-    return captured.str();
 }
 
 class PresetBrowserTest : public ::testing::Test
@@ -164,7 +152,9 @@ TEST_F (PresetBrowserTest, StepButtonsWrapAndShareTheIndex)
 
     // No presets: nothing loads, nothing is said, the caption stays.
     contents.deleteRecursively();
-    EXPECT_EQ (capturingOutput ([&] { EXPECT_EQ (steps (e, "><"), "PRESETS|PRESETS"); }), "");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ (steps (e, "><"), "PRESETS|PRESETS");
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ (e.currentPresetIndex, 0);
     EXPECT_EQ (compress(), initial);
 
@@ -206,11 +196,12 @@ TEST_F (PresetBrowserTest, EntriesThatCannotBeLoadedStillMoveIndexAndCaption)
     auto& e = open();
     EXPECT_EQ (steps (e, ">"), "Good");
     removed.deleteFile();
-    const auto state = processor.apvts.copyState().toXmlString();
 
-    EXPECT_EQ (capturingOutput ([&] { EXPECT_EQ (steps (e, ">>>"), "Folder|Damaged|Removed"); }),
-               "LOAD PRESET ERROR\nLOAD PRESET ERROR\nLOAD PRESET ERROR\n");
-    EXPECT_EQ (processor.apvts.copyState().toXmlString(), state);
+    // Each is tried (and refused, as the loader refuses such files) and still named.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ (steps (e, ">>>"), "Folder|Damaged|Removed");
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "LOAD PRESET ERROR\nLOAD PRESET ERROR\nLOAD PRESET ERROR\n");
+    EXPECT_FLOAT_EQ (compress(), 21);
     EXPECT_EQ (e.currentPresetIndex, 4);
     EXPECT_EQ (steps (e, ">"), "Bass");
     EXPECT_FLOAT_EQ (compress(), 23);
@@ -269,11 +260,10 @@ TEST_F (PresetBrowserTest, ClicksWhileOpenOrJustClosedOnlyClose)
 
     // Dismissed (Escape, a click elsewhere): nothing loads; the category menus empty at once, the
     // top level only after the grace time, and a PRESETS click in that time only closes.
-    EXPECT_EQ (capturingOutput ([&] {
-                   juce::PopupMenu::dismissAllActiveMenus();
-                   pump();
-               }),
-               "");
+    testing::internal::CaptureStdout();
+    juce::PopupMenu::dismissAllActiveMenus();
+    pump();
+    EXPECT_EQ (testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ (menuState (e), "closed off +");
     EXPECT_EQ (e.categoryMenus[0].getNumItems(), 0);
     click (e.presetButton);
