@@ -304,3 +304,44 @@ TEST_F (Lv2Host, ValuesArriveAfterAStateRestore)
     EXPECT_EQ (restored, held);
 }
 } // namespace
+
+// The description labels each band type with the value a host writes for it: in the units of the
+// parameter's range (0 to 4), not normalised, or a host shows and sets the wrong types.
+TEST_F (Lv2Host, BandTypeLabelsCarryTheValuesOfTheirRange)
+{
+    lilv_node_free (lilv_plugin_get_name (plugin)); // reads the plug-in's description into the world
+    auto* scalePoint = lilv_new_uri (world, LV2_CORE__scalePoint);
+    auto* value = lilv_new_uri (world, "http://www.w3.org/1999/02/22-rdf-syntax-ns#value");
+    auto* label = lilv_new_uri (world, "http://www.w3.org/2000/01/rdf-schema#label");
+
+    for (const auto* name : { "Band1Type", "Band1On" })
+    {
+        auto* parameter = lilv_new_uri (world, (pluginUri + ":" + name).c_str());
+        auto* points = lilv_world_find_nodes (world, parameter, scalePoint, nullptr);
+        std::map<float, std::string> labels;
+
+        LILV_FOREACH (nodes, i, points)
+        {
+            auto* v = lilv_world_get (world, lilv_nodes_get (points, i), value, nullptr);
+            auto* l = lilv_world_get (world, lilv_nodes_get (points, i), label, nullptr);
+            labels[lilv_node_as_float (v)] = lilv_node_as_string (l);
+            lilv_node_free (v);
+            lilv_node_free (l);
+        }
+
+        const std::map<float, std::string> expected =
+            std::string (name) == "Band1On" ? std::map<float, std::string> { { 0.0f, "Off" }, { 1.0f, "On" } }
+                                            : std::map<float, std::string> { { 0.0f, "Low Cut" },
+                                                                             { 1.0f, "Low Shelf" },
+                                                                             { 2.0f, "Peak" },
+                                                                             { 3.0f, "High Shelf" },
+                                                                             { 4.0f, "High Cut" } };
+        EXPECT_EQ (labels, expected) << name;
+        lilv_nodes_free (points);
+        lilv_node_free (parameter);
+    }
+
+    lilv_node_free (label);
+    lilv_node_free (value);
+    lilv_node_free (scalePoint);
+}
