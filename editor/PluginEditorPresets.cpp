@@ -112,6 +112,10 @@ void MorvikAudioProcessorEditor::presetButtonClicked()
 
     presetMenu.addSectionHeader (juce::String ("Version: ") + JucePlugin_VersionString);
 
+    // The menu window belongs to no component, so it would take the process default look, which
+    // another editor's closing can take away; it takes this editor's own (its sub-menus follow).
+    presetMenu.setLookAndFeel (&look);
+
     // The menu opens over the PRESETS button's area. Its target is a stand-in that is gone when
     // this handler returns, so the open menu is attached to no component and any mouse-down
     // outside it closes it at once.

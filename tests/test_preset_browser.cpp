@@ -340,3 +340,19 @@ TEST_F (PresetBrowserTest, FactoryPresetsStepInNameOrder)
     EXPECT_EQ (e.presetFiles.size(), built.getNumberOfChildFiles (juce::File::findFiles, "*.mrv"));
 }
 } // namespace
+
+// Each editor makes its look the process default, which the framework holds weakly: an editor
+// opened later and closed again takes the default with it. The menu must keep this editor's look.
+TEST_F (PresetBrowserTest, MenuKeepsTheEditorsLookAfterAnotherEditorCloses)
+{
+    preset ("1_A.mrv", 1.0f);
+    auto& e = open();
+    e.setSize (900, 530);
+    MorvikAudioProcessor otherProcessor;
+    test::openEditor (otherProcessor).reset();
+
+    click (e.presetButton);
+    ASSERT_NE (openMenu(), nullptr);
+    EXPECT_EQ (&openMenu()->getLookAndFeel(), &e.getLookAndFeel());
+    choose (0);
+}
