@@ -189,8 +189,12 @@ struct PowerExponent
 
 inline PowerExponent splitExponent (float y) noexcept
 {
-    const float c = y * 4097.0f; // 2^12 + 1
-    const float high = c - (c - y);
+    // The high part is y with the last 12 of its 23 stored mantissa bits cleared; y - high is exact.
+    std::uint32_t bits;
+    std::memcpy (&bits, &y, sizeof (bits));
+    bits &= 0xfffff000u;
+    float high;
+    std::memcpy (&high, &bits, sizeof (high));
     return { y, high, y - high };
 }
 
