@@ -160,12 +160,19 @@ public:
     private:
         bool computeCoefficients (CoefficientSet& out) const noexcept;
         void publish (const CoefficientSet& set) noexcept;
+        // Holding writerLock: publishes, lets go, and takes it again while an update is pending.
+        void publishWhilePending() noexcept;
+        // One attempt at a copy of the published set and its sequence; false if it overlapped a write.
+        bool tryRead (CoefficientSet& set, juce::uint32& at) const noexcept;
 
         // Sequence-counted published set: odd while a writer is storing it.
         std::atomic<juce::uint32> sequence { 0 };
         std::array<std::atomic<float>, 5> published {};
-        // Serialises writers (parameter threads and prepare); never taken on the audio thread.
+        // Serialises writers. Only prepare waits for it; parameter callbacks, the audio thread's
+        // among them, make one attempt and otherwise leave their update to the holder.
         juce::SpinLock writerLock;
+        // Set by every writer before its attempt, cleared by the holder before it computes.
+        std::atomic<bool> updatePending { false };
         // Audio thread only: the sequence of the set the filters hold.
         juce::uint32 pulledSequence = 0;
 
