@@ -174,55 +174,66 @@ juce::Image Look::resampled (const juce::Image& image, int width, int height)
         return result;
 
     // Premultiplied components average correctly, so transparent pixels lend no colour to their
-    // neighbours. Rows first, into floats, then columns.
+    // neighbours. Rows first, into floats (alpha, red, green, blue per pixel), then columns.
     const auto source = image.convertedToFormat (juce::Image::ARGB);
     const int sourceWidth = source.getWidth(), sourceHeight = source.getHeight();
     const Taps across (sourceWidth, width), down (sourceHeight, height);
-    std::vector<std::array<float, 4>> rows ((size_t) sourceHeight * (size_t) width);
+    const auto rowLength = (size_t) width * 4;
+    std::vector<float> rows ((size_t) sourceHeight * rowLength);
 
     {
         const juce::Image::BitmapData in (source, juce::Image::BitmapData::readOnly);
         for (int y = 0; y < sourceHeight; ++y)
         {
-            size_t tap = 0;
-            for (int x = 0; x < width; ++x)
+            const auto* line = in.getLinePointer (y);
+            auto* sum = rows.data() + (size_t) y * rowLength;
+            const auto* weight = across.weights.data();
+
+            for (int x = 0; x < width; ++x, sum += 4)
             {
-                auto& sum = rows[(size_t) (y * width + x)];
-                sum = {};
-                for (int k = 0; k < across.count[(size_t) x]; ++k, ++tap)
+                const auto* p = line + across.first[(size_t) x] * in.pixelStride;
+                float a = 0.0f, r = 0.0f, g = 0.0f, b = 0.0f;
+                for (int k = across.count[(size_t) x]; --k >= 0; p += in.pixelStride)
                 {
-                    const auto* p =
-                        reinterpret_cast<const juce::PixelARGB*> (in.getPixelPointer (across.first[(size_t) x] + k, y));
-                    const auto weight = across.weights[tap];
-                    sum[0] += weight * p->getAlpha();
-                    sum[1] += weight * p->getRed();
-                    sum[2] += weight * p->getGreen();
-                    sum[3] += weight * p->getBlue();
+                    const auto& pixel = *reinterpret_cast<const juce::PixelARGB*> (p);
+                    const auto w = *weight++;
+                    a += w * pixel.getAlpha();
+                    r += w * pixel.getRed();
+                    g += w * pixel.getGreen();
+                    b += w * pixel.getBlue();
                 }
+                sum[0] = a;
+                sum[1] = r;
+                sum[2] = g;
+                sum[3] = b;
             }
         }
     }
 
     const juce::Image::BitmapData out (result, juce::Image::BitmapData::writeOnly);
     const auto toByte = [] (float v) { return (juce::uint8) juce::jlimit (0, 255, juce::roundToInt (v)); };
-    size_t tap = 0;
+    std::vector<float> sum (rowLength);
+    const auto* weight = down.weights.data();
 
     for (int y = 0; y < height; ++y)
     {
-        const auto start = (size_t) down.first[(size_t) y], count = (size_t) down.count[(size_t) y];
+        std::fill (sum.begin(), sum.end(), 0.0f);
+        for (int k = 0; k < down.count[(size_t) y]; ++k)
+        {
+            const auto w = *weight++;
+            const auto* row = rows.data() + (size_t) (down.first[(size_t) y] + k) * rowLength;
+            for (size_t i = 0; i < rowLength; ++i)
+                sum[i] += w * row[i];
+        }
+
         for (int x = 0; x < width; ++x)
         {
-            std::array<float, 4> sum {};
-            for (size_t k = 0; k < count; ++k)
-                for (size_t c = 0; c < 4; ++c)
-                    sum[c] += down.weights[tap + k] * rows[(start + k) * (size_t) width + (size_t) x][c];
-
-            const auto alpha = toByte (sum[0]);
+            const auto* v = sum.data() + (size_t) x * 4;
+            const auto alpha = toByte (v[0]);
             reinterpret_cast<juce::PixelARGB*> (out.getPixelPointer (x, y))
-                ->setARGB (alpha, juce::jmin (alpha, toByte (sum[1])), juce::jmin (alpha, toByte (sum[2])),
-                           juce::jmin (alpha, toByte (sum[3])));
+                ->setARGB (alpha, juce::jmin (alpha, toByte (v[1])), juce::jmin (alpha, toByte (v[2])),
+                           juce::jmin (alpha, toByte (v[3])));
         }
-        tap += count;
     }
 
     return result;
