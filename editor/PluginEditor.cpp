@@ -44,6 +44,9 @@ MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
       bandEditor2 (vts, 2),
       bandEditor3 (vts, 3)
 {
+    // First, so that the first layout already measures the labels in the look's font.
+    setLookAndFeel (&look);
+
     // The power switch: its "down" image is the lit one, which an image button also shows while
     // toggled on.
     powerButton.setImages (false, true, true, embeddedImage (BinaryData::power_off_png, BinaryData::power_off_pngSize),
@@ -160,8 +163,6 @@ MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
     audioProcessor.analyserEnabled.store (true);
 
     coupleBand (1);
-
-    setLookAndFeel (&look);
 
     textureImage = embeddedImage (BinaryData::panel_texture_jpg, BinaryData::panel_texture_jpgSize);
     logoImage = embeddedImage (BinaryData::logo_png, BinaryData::logo_pngSize);

@@ -183,9 +183,15 @@ void MorvikAudioProcessorEditor::paintBackground (juce::Graphics& g)
                             1.0f);
 
     // The logo, as tall as the power button at its own aspect; the colour is still the opaque grey,
-    // so it is drawn opaque.
+    // so it is drawn opaque. It is shown at a small fraction of its size, so it is resampled to the
+    // pixels it covers first (this runs once per window size).
     if (logoImage.isValid())
-        g.drawImage (logoImage, (int) (4.5 * p), (int) (0.09 * attackSlider.getY()),
-                     (int) (powerButton.getHeight() * 4.3478), powerButton.getHeight(), 0, 0, logoImage.getWidth(),
-                     logoImage.getHeight(), false);
+    {
+        const auto scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+        const auto w = (int) (powerButton.getHeight() * 4.3478), h = powerButton.getHeight();
+        const auto logo =
+            Look::resampled (logoImage, juce::roundToInt ((float) w * scale), juce::roundToInt ((float) h * scale));
+        g.drawImage (logo, (int) (4.5 * p), (int) (0.09 * attackSlider.getY()), w, h, 0, 0, logo.getWidth(),
+                     logo.getHeight(), false);
+    }
 }
