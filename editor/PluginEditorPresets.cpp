@@ -112,8 +112,8 @@ void MorvikAudioProcessorEditor::presetButtonClicked()
 
     presetMenu.addSectionHeader (juce::String ("Version: ") + JucePlugin_VersionString);
 
-    // The menu window belongs to no component, so it would take the process default look, which
-    // another editor's closing can take away; it takes this editor's own (its sub-menus follow).
+    // The menu window belongs to no component, so it would take the process default look, which is
+    // the framework's own; it takes this editor's (its sub-menus follow).
     presetMenu.setLookAndFeel (&look);
 
     // The menu opens over the PRESETS button's area. Its target is a stand-in that is gone when

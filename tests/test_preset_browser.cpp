@@ -341,8 +341,8 @@ TEST_F (PresetBrowserTest, FactoryPresetsStepInNameOrder)
 }
 } // namespace
 
-// Each editor makes its look the process default, which the framework holds weakly: an editor
-// opened later and closed again takes the default with it. The menu must keep this editor's look.
+// The menu window belongs to no component: it must keep this editor's look, even after another
+// editor has opened and closed.
 TEST_F (PresetBrowserTest, MenuKeepsTheEditorsLookAfterAnotherEditorCloses)
 {
     preset ("1_A.mrv", 1.0f);
