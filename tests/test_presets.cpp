@@ -32,7 +32,11 @@ struct ScratchFolder
 
     juce::File write (const juce::String& name, const juce::MemoryBlock& data) const
     {
-        file (name).replaceWithData (data.getData(), data.getSize());
+        // Writing no data would delete the file.
+        if (data.isEmpty())
+            file (name).create();
+        else
+            file (name).replaceWithData (data.getData(), data.getSize());
         return file (name);
     }
 
