@@ -30,7 +30,7 @@ juce::ValueTree parse (const void* data, size_t numBytes);
 
 // Makes a parsed tree safe to hand to the parameter tree: the root must have the parameter tree's
 // state type, and it is replaced by a tree that holds one "PARAM" entry per parameter, with an id
-// and a value and nothing else. The first entry of the tree that names a parameter (in either
+// and a value and nothing else. The last entry of the tree that names a parameter (in either
 // naming of the band parameters) gives its value: one that is not a finite number is replaced by
 // the parameter's current value, any other is limited to the parameter's range. Parameters the
 // tree does not name get their current values, so that they keep them. Returns false when the tree
