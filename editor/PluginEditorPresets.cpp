@@ -34,7 +34,9 @@ juce::Array<juce::File> MorvikAudioProcessorEditor::listPresetFolder (const juce
     if (! presetFolder.isDirectory())
         return files;
 
-    // Folders whose names match are listed as well: loading one fails like any unreadable preset.
+    // Folders and other entries that are no regular file (a FIFO, a link to a device) are listed as
+    // well, and loading one fails like any unreadable preset. The listing only looks up each entry's
+    // type and never opens it, so such an entry cannot hold it up.
     for (const auto& entry : juce::RangedDirectoryIterator (
              presetFolder, false, "*.mrv", juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles,
              juce::File::FollowSymlinks::yes))

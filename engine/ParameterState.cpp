@@ -334,11 +334,29 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
                                        : parameters.getRawParameterValue (parameter.getParameterID())->load();
     };
 
-    juce::StringArray named;
+    // What comes back is a fresh tree with one entry per parameter, holding its id and value alone.
+    // The parameter tree saves back whatever its state holds, so anything else a state carried
+    // (entries of unknown ids, repeated entries, extra properties, children, an id of megabytes) would
+    // ride along in every later save.
+    juce::ValueTree kept (tree.getType());
 
-    for (int i = tree.getNumChildren(); --i >= 0;)
+    const auto entryFor = [&kept] (const juce::String& id) {
+        auto entry = kept.getChildWithProperty (idProperty, id);
+        if (! entry.isValid())
+        {
+            entry = juce::ValueTree (parameterType).setProperty (idProperty, id, nullptr);
+            kept.appendChild (entry, nullptr);
+        }
+        return entry;
+    };
+
+    for (const auto& child : tree)
     {
-        auto child = tree.getChild (i);
+        // The parameter tree binds any child that names a parameter, whatever its type. A damaged entry
+        // of another type is passed over, so the parameter keeps its value.
+        if (! child.hasType (parameterType))
+            continue;
+
         auto id = child.getProperty (idProperty).toString();
         auto* parameter = parameters.getParameter (id);
 
@@ -346,65 +364,42 @@ bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& 
         // preset written by either reads in both.
         if (parameter == nullptr)
         {
-            const auto other = id.startsWith ("Band") ? id.substring (4) : "Band" + id;
-
-            if ((parameter = parameters.getParameter (other)) != nullptr)
-                child.setProperty (idProperty, id = other, nullptr);
+            id = id.startsWith ("Band") ? id.substring (4) : "Band" + id;
+            parameter = parameters.getParameter (id);
         }
 
         if (parameter == nullptr)
             continue;
 
-        // The parameter tree binds any child that names a parameter, whatever its type, and saves it
-        // back as it is. A damaged entry of another type is dropped, so the parameter keeps its
-        // value and the saved state holds only "PARAM" entries for it.
-        if (! child.hasType (parameterType))
-        {
-            tree.removeChild (i, nullptr);
-            continue;
-        }
-
-        named.add (id);
-
         const auto current = parameters.getRawParameterValue (id)->load();
+        double value = unchanged (*parameter);
 
         // Without a value the parameter takes its default, which is the parameter tree's own rule;
         // writing the default out keeps a reload quiet and the saved state complete.
         if (! child.hasProperty (valueProperty))
         {
-            const auto defaultValue = parameter->convertFrom0to1 (parameter->getDefaultValue());
-            child.setProperty (valueProperty, valueToRestore (*parameter, current, defaultValue, recall), nullptr);
-            continue;
+            value =
+                valueToRestore (*parameter, current, parameter->convertFrom0to1 (parameter->getDefaultValue()), recall);
         }
-
-        double number = 0.0;
-        if (readNumber (child.getProperty (valueProperty), number))
+        else if (double number = 0.0; readNumber (child.getProperty (valueProperty), number))
         {
             const auto range = parameter->getNormalisableRange();
-            const auto limited = juce::jlimit ((double) range.start, (double) range.end, number);
-            child.setProperty (valueProperty, valueToRestore (*parameter, current, limited, recall), nullptr);
+            value = valueToRestore (*parameter, current,
+                                    juce::jlimit ((double) range.start, (double) range.end, number), recall);
         }
-        else
-        {
-            child.setProperty (valueProperty, unchanged (*parameter), nullptr);
-        }
+
+        // Of several entries for one parameter the last one counts, as it does in the parameter tree.
+        entryFor (id).setProperty (valueProperty, value, nullptr);
     }
 
     // The parameter tree gives a parameter that the new state does not name a fresh entry, and a
     // fresh entry means the default. Naming it with its current value keeps it as it is.
     for (auto* parameter : parameters.processor.getParameters())
-    {
         if (auto* ranged = dynamic_cast<juce::RangedAudioParameter*> (parameter))
-        {
-            const auto id = ranged->getParameterID();
-            if (! named.contains (id))
-                tree.appendChild (juce::ValueTree ("PARAM")
-                                      .setProperty (idProperty, id, nullptr)
-                                      .setProperty (valueProperty, unchanged (*ranged), nullptr),
-                                  nullptr);
-        }
-    }
+            if (auto entry = entryFor (ranged->getParameterID()); ! entry.hasProperty (valueProperty))
+                entry.setProperty (valueProperty, unchanged (*ranged), nullptr);
 
+    tree = kept;
     return true;
 }
 

@@ -29,10 +29,12 @@ enum class Recall
 juce::ValueTree parse (const void* data, size_t numBytes);
 
 // Makes a parsed tree safe to hand to the parameter tree: the root must have the parameter tree's
-// state type; a value that is not a finite number is replaced by the parameter's current value,
-// every other value is limited to its parameter's range, and parameters the tree does not name
-// are added with their current values so that they keep them. Returns false when the tree is
-// unusable.
+// state type, and it is replaced by a tree that holds one "PARAM" entry per parameter, with an id
+// and a value and nothing else. The last entry of the tree that names a parameter (in either
+// naming of the band parameters) gives its value: one that is not a finite number is replaced by
+// the parameter's current value, any other is limited to the parameter's range. Parameters the
+// tree does not name get their current values, so that they keep them. Returns false when the tree
+// is unusable.
 bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters,
                Recall recall = Recall::preset);
 

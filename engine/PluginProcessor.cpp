@@ -4,7 +4,11 @@
 
 #include <BinaryData.h>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -369,20 +373,63 @@ void MorvikAudioProcessor::resizeAnalyserFeed (int numSamples)
 }
 
 //==============================================================================
+namespace
+{
+// Factory presets take about a kilobyte; anything far larger is not one of ours.
+constexpr size_t largestPreset = 1 << 20;
+
+// Reads a preset file whole, or returns false. Only a regular file is read: a FIFO would hold the
+// message thread until a writer came, and a device (a link to /dev/zero, say) never ends. The type
+// is checked before opening, so no device is ever opened, and again on what was opened, since the
+// entry may have been replaced in between; opening without waiting keeps a FIFO put there in the
+// meantime from blocking the open itself. A file that grows past the limit while it is read is
+// refused.
+bool readPresetFile (const juce::File& file, juce::MemoryBlock& contents)
+{
+    const auto path = file.getFullPathName();
+    const auto isSmallRegularFile = [] (const struct stat& info) {
+        return S_ISREG (info.st_mode) && info.st_size >= 0 && (juce::uint64) info.st_size <= largestPreset;
+    };
+
+    struct stat info
+    {};
+    if (::stat (path.toRawUTF8(), &info) != 0 || ! isSmallRegularFile (info))
+        return false;
+
+    const int descriptor = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+
+    bool complete = ::fstat (descriptor, &info) == 0 && isSmallRegularFile (info);
+    char buffer[8192];
+
+    while (complete)
+    {
+        const auto numRead = ::read (descriptor, buffer, sizeof (buffer));
+
+        if (numRead == 0)
+            break;
+
+        if (numRead < 0)
+            complete = errno == EINTR;
+        else if (contents.getSize() + (size_t) numRead > largestPreset)
+            complete = false;
+        else
+            contents.append (buffer, (size_t) numRead);
+    }
+
+    ::close (descriptor);
+    return complete;
+}
+} // namespace
+
 void MorvikAudioProcessor::loadPreset (juce::File file)
 {
-    // Factory presets are a few hundred bytes; anything far larger is not one of ours.
-    constexpr juce::int64 largestPreset = 1 << 20;
-
-    juce::FileInputStream stream (file);
-
     juce::MemoryBlock contents;
-    const bool readable =
-        stream.openedOk() && stream.getTotalLength() <= largestPreset && stream.readIntoMemoryBlock (contents) > 0;
 
     // A preset that is not a complete parameter state is refused like one that cannot be opened:
     // replacing the state with a broken tree would corrupt what the host saves from then on.
-    if (! readable || ! ParameterState::restore (apvts, contents.getData(), contents.getSize()))
+    if (! readPresetFile (file, contents) || ! ParameterState::restore (apvts, contents.getData(), contents.getSize()))
         std::cout << "LOAD PRESET ERROR" << std::endl;
 }
 
