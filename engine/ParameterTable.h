@@ -140,6 +140,19 @@ inline constexpr Row rows[] = {
 };
 static_assert (std::size (rows) == 24);
 
+// The identifier lists of ParameterIds name the parameters in the table's order.
+constexpr bool listsFollowTable() noexcept
+{
+    for (size_t i = 0; i < std::size (ids::globals); ++i)
+        if (rows[i].key != ids::globals[i])
+            return false;
+    for (size_t i = 0; i < std::size (ids::bandSuffixes); ++i)
+        if (rows[std::size (ids::globals) + i].key != ids::bandSuffixes[i])
+            return false;
+    return true;
+}
+static_assert (listsFollowTable());
+
 // A row's identifier; see ParameterIds::band for the LV2 build's band identifiers.
 inline juce::String idOf (const Row& row, bool lv2Names)
 {
