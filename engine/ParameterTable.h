@@ -1,35 +1,16 @@
 #pragma once
 
 #include "engine/ParameterIds.h"
+#include "engine/ParameterText.h"
 
 #include <juce_core/juce_core.h>
 
-#include <cstdio>
 #include <iterator>
 
 // Every fact about Morvik's 24 parameters: identifier, name, kind, range, default, label and how the
 // value is written as text. The parameter layout builds the tree from this table, the preset maker
 // checks its sources against it, and the editor and the tests read it. It needs nothing but the
 // framework's core, so that the preset maker, which runs before the plug-in is built, can read it.
-
-// Value-to-text rules. Each ignores the maximum length: hosts always get the whole text.
-namespace ParameterText
-{
-inline juce::String compress (float value, int maximumLength);
-inline juce::String ratio (float value, int maximumLength);
-inline juce::String attack (float value, int maximumLength);
-inline juce::String release (float value, int maximumLength);
-inline juce::String makeup (float value, int maximumLength);
-inline juce::String character (float value, int maximumLength);
-inline juce::String mix (float value, int maximumLength);
-inline juce::String smooth (float value, int maximumLength);
-inline juce::String bandFrequency (float value, int maximumLength);
-inline juce::String bandGain (float value, int maximumLength);
-inline juce::String bandQ (float value, int maximumLength);
-
-// The leading decimal number of a text, 0 when it starts with none.
-inline float leadingNumber (const juce::String& text);
-} // namespace ParameterText
 
 // The filter types of a detector band, in the order of the Type parameter's choices: the plain value
 // of a band's Type is the index here.
@@ -164,86 +145,3 @@ inline juce::String nameOf (const Row& row)
     return row.band == 0 ? juce::String (row.name) : "Band" + juce::String (row.band) + " " + row.name;
 }
 } // namespace ParameterTable
-
-namespace ParameterText
-{
-namespace detail
-{
-// Fixed notation with d decimals, the way the standard library rounds it.
-inline juce::String fixed (double value, int decimals)
-{
-    char text[64];
-    std::snprintf (text, sizeof (text), "%.*f", decimals, value);
-    return text;
-}
-
-// The standard library's default notation: six significant digits, no trailing zeros.
-inline juce::String general (double value)
-{
-    char text[64];
-    std::snprintf (text, sizeof (text), "%g", value);
-    return text;
-}
-} // namespace detail
-
-inline juce::String compress (float value, int) { return detail::fixed (value, 1) + " dB"; }
-
-inline juce::String ratio (float value, int)
-{
-    if (value > 19.9f)
-        return "LIMITER";
-    return detail::fixed (value, 1);
-}
-
-inline juce::String attack (float value, int)
-{
-    if (value == ParameterIds::attackAuto)
-        return "AUTO";
-    return detail::fixed (value, 2) + " ms";
-}
-
-inline juce::String release (float value, int)
-{
-    if (value == ParameterIds::releaseAuto)
-        return "AUTO";
-    if (value <= 100.0f)
-        return detail::fixed (value, 2) + " ms";
-    if (value >= 1000.0f)
-        return detail::fixed (value * 0.001f, 2) + " s";
-    return detail::fixed (value, 1) + " ms";
-}
-
-inline juce::String makeup (float value, int) { return detail::fixed (value, 1) + " dB "; }
-
-inline juce::String character (float value, int)
-{
-    if (value == 0.0f)
-        return "CLEAN";
-    if (value == 100.0f)
-        return "HOT !";
-    return detail::fixed (value, 1) + " %";
-}
-
-inline juce::String mix (float value, int) { return detail::fixed (value * 100.0f, 1) + " %"; }
-
-inline juce::String smooth (float value, int) { return juce::String ((int) value) + " %"; }
-
-inline juce::String bandFrequency (float value, int)
-{
-    if (value < 100.0f)
-        return detail::fixed (value, 1) + " Hz";
-    if (value < 1000.0f)
-        return detail::general (value) + " Hz";
-    if (value < 10000.0f)
-        return detail::fixed (value / 1000.0f, 2) + " kHz";
-    if (value < 20000.0f)
-        return detail::fixed (value / 1000.0f, 1) + " kHz";
-    return "20 kHz";
-}
-
-inline juce::String bandGain (float value, int) { return detail::fixed (value, 2) + " dB"; }
-
-inline juce::String bandQ (float value, int) { return detail::fixed (value, 2); }
-
-inline float leadingNumber (const juce::String& text) { return text.getFloatValue(); }
-} // namespace ParameterText
