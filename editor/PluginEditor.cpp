@@ -122,7 +122,7 @@ MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
     createSlider (stereoLinkSlider, {});
     createLabel (stereoLinkLabel, "STEREO LINK", &stereoLinkSlider);
     stereoLinkSlider.setRange (0.0, 100.0, 1.0);
-    stereoLinkSlider.setValue (50.0, juce::dontSendNotification);
+    stereoLinkSlider.setValue (MorvikAudioProcessor::stereoLinkPercent, juce::dontSendNotification);
     stereoLinkSlider.setTextValueSuffix (" %");
     stereoLinkSlider.setEnabled (false);
     stereoLinkSlider.setAlpha (0.5f);
@@ -148,7 +148,9 @@ MorvikAudioProcessorEditor::MorvikAudioProcessorEditor (MorvikAudioProcessor& p,
     frame.addAndMakeVisible (frequencyCurve);
     frame.addAndMakeVisible (xyPad);
 
-    startTimer (33);
+    // Each tick moves the meter's history on by one place, about 30 times a second.
+    constexpr int meterTickMs = 33;
+    startTimer (meterTickMs);
 
     setResizable (true, false);
     getConstrainer()->setFixedAspectRatio (900.0f / 530.0f);

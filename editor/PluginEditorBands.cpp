@@ -1,4 +1,5 @@
 #include "editor/PluginEditor.h"
+#include "engine/ParameterTable.h"
 
 // The band coupling. While the window exists, every change of a band's gain picks the band's type
 // by a -23 dB threshold: the lowest decibel of the gain range turns bands 1 and 3 into cut filters
@@ -7,15 +8,11 @@
 // rules run there whoever changed the gain; the type combo boxes and band 2's Q slider write the
 // results back through their attachments.
 
-namespace
-{
-constexpr double couplingThresholdDb = -23.0;
-} // namespace
-
 void MorvikAudioProcessorEditor::installBandCoupling()
 {
     // qKnob holds the last Q a rule wrote; whether band 2's rule re-sends "2Q" depends on it.
-    qKnob.setRange (0.2f, 20.0f, 0.01f);
+    const auto& q = ParameterTable::bandParameter::q;
+    qKnob.setRange (q.start, q.end, q.step);
     qKnob.setValue (0.2f, juce::dontSendNotification);
 
     bandEditor1.gainSlider.onValueChange = [this] { coupleBand (1); };
@@ -38,26 +35,17 @@ void MorvikAudioProcessorEditor::coupleBand (int band)
     BandEditor* editors[] = { &bandEditor1, &bandEditor2, &bandEditor3 };
     auto& editor = *editors[band - 1];
     // Exactly -23 dB is not below.
-    const bool below = editor.gainSlider.getValue() < couplingThresholdDb;
+    const bool below = editor.gainSlider.getValue() < ParameterTable::couplingThresholdDb;
 
-    // Item indices follow the type choices: Low Cut, Low Shelf, Peak, High Shelf, High Cut. The
-    // combo box tells its attachment asynchronously, which then sets the type in one gesture.
-    switch (band)
-    {
-        case 1:
-            editor.typeBox.setSelectedItemIndex (below ? 0 : 1, juce::sendNotification);
-            qKnob.setValue (editor.qSlider.getValue(), juce::dontSendNotification);
-            break;
-        case 2:
-            editor.typeBox.setSelectedItemIndex (below ? 1 : 2, juce::sendNotification);
-            // Forwarded at once rather than on the next turn of the message loop: a band 1 or band 3
-            // rule running in between (several gains changing together, as in a preset load) would
-            // otherwise hand its own band's Q to "2Q". qKnob's range raises 0.001 to 0.2.
-            qKnob.setValue (below ? 0.001 : 1.0, juce::sendNotificationSync);
-            break;
-        default:
-            editor.typeBox.setSelectedItemIndex (below ? 4 : 3, juce::sendNotification);
-            qKnob.setValue (editor.qSlider.getValue(), juce::dontSendNotification);
-            break;
-    }
+    // Item indices are the type choices' indices. The combo box tells its attachment asynchronously,
+    // which then sets the type in one gesture.
+    editor.typeBox.setSelectedItemIndex ((int) ParameterTable::coupledType (band, below), juce::sendNotification);
+
+    // Band 2's rule sets its Q too, forwarded at once rather than on the next turn of the message loop:
+    // a band 1 or band 3 rule running in between (several gains changing together, as in a preset
+    // load) would otherwise hand its own band's Q to "2Q". qKnob's range raises 0.001 to 0.2.
+    if (band == 2)
+        qKnob.setValue (below ? 0.001 : 1.0, juce::sendNotificationSync);
+    else
+        qKnob.setValue (editor.qSlider.getValue(), juce::dontSendNotification);
 }

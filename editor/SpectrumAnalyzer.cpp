@@ -15,7 +15,9 @@ SpectrumAnalyzer::SpectrumAnalyzer (MorvikAudioProcessor& processor)
         spectrumPath.preallocateSpace (fftSize);
     }
     setPaintingIsUnclipped (true);
-    startTimer (33);
+    // About 30 frames a second, the rate the feed is drained and the display redrawn at.
+    constexpr int tickMs = 33;
+    startTimer (tickMs);
 }
 
 SpectrumAnalyzer::~SpectrumAnalyzer() { stopTimer(); }

@@ -1,4 +1,5 @@
 #include "engine/ParameterIds.h"
+#include "engine/ParameterTable.h"
 #include "engine/PluginProcessor.h"
 
 #include <cmath>
@@ -61,14 +62,16 @@ void MorvikAudioProcessor::Band::parameterChanged (const juce::String& parameter
 
     const float typeValue = type->load();
     const bool isOn = on->load() > 0.5f;
-    const bool needed = gain->load() != 0.0f || typeValue == 0.0f || typeValue == 4.0f;
+    // A cut filters even at 0 dB; any other type is flat there.
+    const bool needed = gain->load() != 0.0f || typeValue == ParameterTable::valueOf (BandType::lowCut)
+                        || typeValue == ParameterTable::valueOf (BandType::highCut);
     active.store (isOn && needed);
 }
 
 bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const noexcept
 {
     const int t = (int) type->load();
-    if (t < 0 || t > 4)
+    if (t < 0 || t >= ParameterTable::numBandTypes)
         return false;
 
     const auto fs = (float) processor.sampleRate.load();
@@ -83,21 +86,21 @@ bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const
     using Makers = juce::dsp::IIR::ArrayCoefficients<float>;
     std::array<float, 6> raw {};
 
-    switch (t)
+    switch ((BandType) t)
     {
-        case 0:
+        case BandType::lowCut:
             raw = Makers::makeHighPass (fs, f, Q);
             break;
-        case 1:
+        case BandType::lowShelf:
             raw = Makers::makeLowShelf (fs, f, Q, g);
             break;
-        case 2:
+        case BandType::peak:
             raw = Makers::makePeakFilter (fs, f, Q, g);
             break;
-        case 3:
+        case BandType::highShelf:
             raw = Makers::makeHighShelf (fs, f, Q, g);
             break;
-        default:
+        case BandType::highCut:
             raw = Makers::makeLowPass (fs, f, Q);
             break;
     }

@@ -50,8 +50,8 @@ MorvikAudioProcessor::MorvikAudioProcessor()
       apvts (*this, nullptr, "Parameters", createParameters()),
       bands { Band (*this, 1), Band (*this, 2), Band (*this, 3) }
 {
-    gainReductionMeter.store (-7.0f);
-    inputLevelMeter.store (0.0f);
+    gainReductionMeter.store (gainReductionAtRest);
+    inputLevelMeter.store (inputLevelAtRest);
 
     namespace ids = ParameterIds;
     globals = { apvts.getRawParameterValue (ids::power),     apvts.getRawParameterValue (ids::compress),
@@ -215,8 +215,8 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     // is switched on again.
     if (powerFade.isFullyOff())
     {
-        gainReductionMeter.exchange (-7.0f);
-        inputLevelMeter.exchange (0.0f);
+        gainReductionMeter.exchange (gainReductionAtRest);
+        inputLevelMeter.exchange (inputLevelAtRest);
         feedAnalyser (juce::AudioBuffer<float> (silentBuffer.getArrayOfWritePointers(), 2, n));
         return;
     }
@@ -234,6 +234,14 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     feedAnalyser (sidechainBuffer);
     powerFade.finish (mainView);
 }
+
+// How the main settings drive the "Smooth" stage: its times follow the compressor's, scaled down, and
+// each percent of "Smooth" lowers its threshold by 0.6 dB and lifts its make-up by 0.3 dB.
+namespace
+{
+constexpr double smoothAttackPerAttack = 0.8, smoothReleasePerRelease = 0.6;
+constexpr double smoothThresholdDbPerPercent = -0.6, smoothGainDbPerPercent = 0.3;
+} // namespace
 
 MorvikAudioProcessor::Settings MorvikAudioProcessor::loadSettings() const noexcept
 {
@@ -264,14 +272,14 @@ void MorvikAudioProcessor::applySettings (const Settings& s) noexcept
 
     compressor.makeupDb = s.makeup;
     compressor.mix = s.mix;
-    compressor.stereoLink = 50.0f;
+    compressor.stereoLink = stereoLinkPercent;
 
     // The Smooth stage takes the raw times, also at their automatic ends.
     smoothCompressor.setRatio (s.ratio);
-    smoothCompressor.setAttack ((float) (0.8 * s.attack));
-    smoothCompressor.setRelease ((float) (0.6 * s.release));
-    smoothCompressor.setThreshold ((float) (-0.6 * s.smooth));
-    smoothCompressor.setGainDecibels ((float) (0.3 * s.smooth));
+    smoothCompressor.setAttack ((float) (smoothAttackPerAttack * s.attack));
+    smoothCompressor.setRelease ((float) (smoothReleasePerRelease * s.release));
+    smoothCompressor.setThreshold ((float) (smoothThresholdDbPerPercent * s.smooth));
+    smoothCompressor.setGainDecibels ((float) (smoothGainDbPerPercent * s.smooth));
 
     characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, s.character / 100.0f));
 }

@@ -6,6 +6,7 @@
 #include "engine/Compressor.h"
 #include "engine/ConsoleConvolution.h"
 #include "engine/Grain.h"
+#include "engine/ParameterTable.h"
 #include "engine/PowerFade.h"
 #include "engine/SmoothCompressor.h"
 #include "engine/VectorMath.h"
@@ -248,7 +249,7 @@ public:
 
     //==============================================================================
     int irIndex = 3;
-    juce::StringArray bandTypeChoices { "Low Cut", "Low Shelf", "Peak", "High Shelf", "High Cut" };
+    juce::StringArray bandTypeChoices { ParameterTable::bandTypeNames, ParameterTable::numBandTypes };
 
     std::atomic<bool> analyserDataReady { false };
     std::atomic<bool> analyserEnabled { false };
@@ -266,6 +267,11 @@ public:
 
     std::atomic<float> gainReductionMeter { 0.0f };
     std::atomic<float> inputLevelMeter { 0.0f };
+    // What the meters read before the first chunk and while the plug-in is fully off.
+    static constexpr float gainReductionAtRest = -7.0f, inputLevelAtRest = 0.0f;
+
+    // The compressor always links the channels halfway; the editor shows it on its fixed STEREO LINK knob.
+    static constexpr float stereoLinkPercent = 50.0f;
 
     ConsoleConvolution console;
     Grain<float> grain;
