@@ -1,5 +1,6 @@
 #include "EditorCommand.h"
 
+#include "Commands.h"
 #include "DemoSignal.h"
 #include "HostKit.h"
 #include "XErrors.h"
@@ -32,12 +33,6 @@ const char* editorUsage = R"(  morvik_host editor --format vst3|lv2 --plugin <bu
 
 namespace
 {
-int fail (const juce::String& message)
-{
-    std::cerr << "morvik_host editor: " << message << std::endl;
-    return 1;
-}
-
 // The identifier the plug-in declares for a hosted parameter. LV2 reports it inside a URI; the
 // VST3 host only sees a number derived from it, so Morvik's own identifiers are tried.
 juce::String declaredId (const juce::AudioProcessorParameter& parameter)
@@ -248,7 +243,7 @@ int runEditorCommand (const juce::StringPairArray& options, const juce::StringAr
     Format format;
 
     if (! parseFormat (options["format"], format) || options["plugin"].isEmpty())
-        return fail (juce::String ("needs --format vst3|lv2 and --plugin <bundle>\n") + editorUsage);
+        return fail (juce::String ("editor needs --format vst3|lv2 and --plugin <bundle>\n") + editorUsage);
 
     const double rate = options.getValue ("rate", "48000").getDoubleValue();
     const int block = juce::jmax (1, options.getValue ("block", "512").getIntValue());

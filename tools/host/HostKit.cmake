@@ -1,4 +1,4 @@
-# The host kit: JUCE's VST3 and LV2 hosting plus the small helpers in HostKit.{h,cpp}, as a static
+# The host kit: JUCE's VST3 and LV2 hosting plus the small helpers declared in HostKit.h, as a static
 # library that the host program, the host tests and the peer benchmark share.
 if(TARGET morvik_hostkit)
     return()
@@ -12,6 +12,9 @@ set(MORVIK_HOSTKIT_DIR ${CMAKE_CURRENT_LIST_DIR})
 add_library(morvik_hostkit STATIC
     ${MORVIK_HOSTKIT_DIR}/HostKit.cpp
     ${MORVIK_HOSTKIT_DIR}/HostKit.h
+    ${MORVIK_HOSTKIT_DIR}/HostParameters.cpp
+    ${MORVIK_HOSTKIT_DIR}/HostRender.cpp
+    ${MORVIK_HOSTKIT_DIR}/AudioFiles.cpp
     ${MORVIK_HOSTKIT_DIR}/DemoSignal.cpp
     ${MORVIK_HOSTKIT_DIR}/DemoSignal.h)
 target_compile_definitions(morvik_hostkit PUBLIC
