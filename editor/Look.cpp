@@ -1,4 +1,5 @@
 #include "editor/Look.h"
+#include "editor/EmbeddedImage.h"
 
 #include <BinaryData.h>
 #include <ft2build.h>
@@ -10,8 +11,6 @@
 
 namespace
 {
-juce::Image embeddedImage (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
-
 // Draws the whole image into the rectangle.
 void drawWhole (juce::Graphics& g, const juce::Image& image, int x, int y, int w, int h)
 {

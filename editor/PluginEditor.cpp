@@ -1,13 +1,9 @@
 #include "editor/PluginEditor.h"
+#include "editor/EmbeddedImage.h"
 #include "engine/ParameterIds.h"
 #include "engine/PluginProcessor.h"
 
 #include <BinaryData.h>
-
-namespace
-{
-juce::Image embeddedImage (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
-} // namespace
 
 // The processor's factory for its editor lives here, so that the processor's files never name the
 // editor.
