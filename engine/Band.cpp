@@ -186,23 +186,6 @@ void MorvikAudioProcessor::Band::pullCoefficients() noexcept
     pulledSequence = at;
 }
 
-void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
-{
-    pullCoefficients();
-    Band* self[] = { this };
-    Cascade<1> cascade (self);
-    float* samples[2] = { detector.getWritePointer (0), detector.getWritePointer (1) };
-
-    for (int i = 0; i < numSamples; ++i)
-    {
-        const auto y = cascade (vmath::Float4 { samples[0][i], samples[1][i], 0.0f, 0.0f });
-        samples[0][i] = y[0];
-        samples[1][i] = y[1];
-    }
-
-    cascade.finish();
-}
-
 void MorvikAudioProcessor::Band::prepare()
 {
     state = {};

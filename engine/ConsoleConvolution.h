@@ -44,7 +44,6 @@ public:
 
     // Taps of the response in use (1 until a response has been taken over).
     int getResponseLength() const noexcept { return currentTaps.getNumSamples(); }
-    const juce::AudioBuffer<float>& getCurrentTaps() const noexcept { return currentTaps; }
 
     // The pending slot, guarded by impulseLock: the decoded response and its rate, and its taps at
     // the prepared rate.

@@ -32,8 +32,6 @@ public:
 
         // Audio thread: brings the published set into the filters if a newer complete one exists.
         void pullCoefficients() noexcept;
-        // Audio thread: filters both detector channels in place with the current set.
-        void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept;
 
         // Audio thread: the active bands of one chunk as one filter, applied a sample at a time, so
         // that a caller can run it inside its own pass over the samples and their recurrences
@@ -64,21 +62,6 @@ public:
                     const vmath::Float4 y = (x * c[b][0]) + s[b][0];
                     s[b][0] = (x * c[b][1]) - (y * c[b][3]) + s[b][1];
                     s[b][1] = (x * c[b][2]) - (y * c[b][4]);
-                    x = y;
-                }
-
-                return x;
-            }
-
-            // One channel's sample.
-            float operator() (size_t channel, float x) noexcept
-            {
-                for (size_t b = 0; b < numBands; ++b)
-                {
-                    const float s0 = s[b][0][channel], s1 = s[b][1][channel];
-                    const float y = (x * c[b][0]) + s0;
-                    s[b][0][channel] = (x * c[b][1]) - (y * c[b][3]) + s1;
-                    s[b][1][channel] = (x * c[b][2]) - (y * c[b][4]);
                     x = y;
                 }
 

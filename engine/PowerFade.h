@@ -20,8 +20,6 @@ public:
     // Chunk end: mixes the dry copy back in while fading, else settles on the target.
     void finish (juce::AudioBuffer<float>& main) noexcept;
 
-    float getGain() const noexcept { return gain; }
-
 private:
     juce::AudioBuffer<float> dry;
     float gain = 1.0f; // weight of the processed signal

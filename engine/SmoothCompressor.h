@@ -24,15 +24,10 @@ public:
     void setRelease (float milliseconds) noexcept;
     void setGainDecibels (float decibels) noexcept;
 
-    // Compresses and lifts channels 0 and 1 of `detector` in place, numSamples of each.
-    void process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
-    {
-        process (detector, numSamples, [] (vmath::Float4 x) { return x; });
-    }
-
-    // The same, with prefilter (samples) -> samples applied first to each pair of samples (channel 0
-    // in lane 0, channel 1 in lane 1, the other lanes 0), in the same pass as the envelopes; the
-    // detector keeps the prefiltered samples, compressed and lifted.
+    // Compresses and lifts channels 0 and 1 of `detector` in place, numSamples of each, with
+    // prefilter (samples) -> samples applied first to each pair of samples (channel 0 in lane 0,
+    // channel 1 in lane 1, the other lanes 0), in the same pass as the envelopes; the detector keeps
+    // the prefiltered samples, compressed and lifted.
     template <typename Prefilter>
     void process (juce::AudioBuffer<float>& detector, int numSamples, Prefilter&& prefilter) noexcept
     {
