@@ -20,12 +20,6 @@ public:
     // a detector shorter than the audio, leaves everything untouched.
     void process (juce::AudioBuffer<float>& audio, const juce::AudioBuffer<float>& detector) noexcept;
 
-    juce::AudioBuffer<float> drySignal;
-    // Per-sample work buffers: rectified and linked level, then gain change in dB (then, while the
-    // makeup ramps, linear gain).
-    std::vector<float> leftLevels, rightLevels;
-    // Per-sample louder of the two rectified detector channels, before linking.
-    std::vector<float> maxLevels;
     LevelDetector levelDetector;
     GainComputer gainComputer;
     float makeupDb = 0.0f;
@@ -33,6 +27,14 @@ public:
     float gainReductionDb = 0.0f; // the chunk's deepest smoothed gain change, before makeup
     float inputLevel = 0.0f; // 10 x the chunk's largest rectified detector value
     float stereoLink = 100.0f; // percent
+
+private:
+    juce::AudioBuffer<float> drySignal;
+    // Per-sample work buffers: rectified and linked level, then gain change in dB (then, while the
+    // makeup ramps, linear gain).
+    std::vector<float> leftLevels, rightLevels;
+    // Per-sample louder of the two rectified detector channels, before linking.
+    std::vector<float> maxLevels;
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> makeupSmoother { 0.0f };
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> mixSmoother { 0.0f };
     bool smoothersPrimed = false;

@@ -36,14 +36,18 @@ public:
     // that holds no usable response, leaves the console with the response it already has.
     void loadImpulseResponse (juce::AudioFormatManager& formatManager, const void* data, size_t numBytes);
 
+    // Taps of the response in use (1 until a response has been taken over).
+    int getResponseLength() const noexcept { return currentTaps.getNumSamples(); }
+
+private:
+    // The tests hold impulseLock through this, as a busy preparing thread would.
+    friend struct ConsoleConvolutionSlot;
+
     // A decoded response (one or two channels) as it runs at processingRate: its silent ends
     // trimmed away (below -80 dB), resampled from responseRate, scaled to a norm of 0.125 in its
     // stronger channel and lifted by outputGainDecibels. Empty when it would exceed maxTaps.
     static juce::AudioBuffer<float> makeTaps (const juce::AudioBuffer<float>& response, double responseRate,
                                               double processingRate);
-
-    // Taps of the response in use (1 until a response has been taken over).
-    int getResponseLength() const noexcept { return currentTaps.getNumSamples(); }
 
     // The pending slot, guarded by impulseLock: the decoded response and its rate, and its taps at
     // the prepared rate.
@@ -53,7 +57,6 @@ public:
     bool impulsePending = false;
     juce::SpinLock impulseLock;
 
-private:
     void takePendingResponse() noexcept;
     void filter (const juce::AudioBuffer<float>& taps, const float* history, float* out, int channel,
                  int numSamples) const noexcept;

@@ -9,7 +9,9 @@ public:
 
     float threshold = -20.0f; // dB
     float ratio = 2.0f; // kept so the owner can tell when the ratio changed; the curve uses slope
+    float slope = -0.5f; // 1 / ratio - 1: dB of gain change per dB above the knee
+
+private:
     float knee = 6.0f; // dB, fixed
     float kneeHalf = 3.0f; // knee / 2, fixed
-    float slope = -0.5f; // 1 / ratio - 1: dB of gain change per dB above the knee
 };

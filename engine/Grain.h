@@ -50,6 +50,10 @@ public:
     void prepare (const juce::dsp::ProcessSpec& spec);
     void process (const juce::dsp::ProcessContextReplacing<SampleType>& context);
 
+    juce::SmoothedValue<SampleType, juce::ValueSmoothingTypes::Linear> amount { SampleType (0) };
+    Chain chain;
+
+private:
     // Installs the shape, polynomial and filter cutoff of `wave` when it differs from the one
     // installed. This build has a single shape, so any wave number installs it.
     void setWave();
@@ -63,12 +67,9 @@ public:
     SampleType inGainDb = 0;
     SampleType outGainDb = 0;
     SampleType amountPercent = 10;
-    juce::SmoothedValue<SampleType, juce::ValueSmoothingTypes::Linear> amount { SampleType (0) };
     juce::dsp::Gain<SampleType> trim;
-    Chain chain;
     juce::Array<SampleType> polynomial { SampleType (0) };
 
-private:
     static SampleType shape (SampleType x) noexcept;
     void setLowPassCutoff (SampleType cutoffHz);
     void addPolynomial (const juce::dsp::AudioBlock<SampleType>& block);

@@ -179,7 +179,6 @@ void loadUnusableData (ConsoleConvolution& console)
     console.loadImpulseResponse (noFormats, BinaryData::console_impulse_wav,
                                  (size_t) BinaryData::console_impulse_wavSize);
     console.loadImpulseResponse (formats(), silentWav.getData(), silentWav.getSize());
-    EXPECT_FALSE (console.impulsePending);
 }
 
 // A unit impulse in every channel at the start of a chunk, then a silent chunk to clear the history.
@@ -197,6 +196,12 @@ std::vector<double> impulseResponseOf (ConsoleConvolution& console, int channels
     return out;
 }
 } // namespace
+
+// The pending slot's lock, held here as a busy preparing thread would hold it.
+struct ConsoleConvolutionSlot
+{
+    static juce::SpinLock& lock (ConsoleConvolution& console) { return console.impulseLock; }
+};
 
 //==============================================================================
 TEST (EmbeddedImpulse, DecodesAsMonoTwentyFourBitAt88200)
@@ -361,7 +366,6 @@ TEST (ConsoleConvolution, AfterTheHandOverAnImpulseGivesTheShortNormalisedRespon
     ConsoleConvolution console;
     console.prepare (spec (88200.0, 256, 2));
     loadEmbedded (console);
-    EXPECT_EQ (console.pendingSampleRate, 88200.0f);
     runSilence (console, 88200.0, 2, 256);
     EXPECT_EQ (console.getResponseLength(), 7) << "the silent tail is trimmed away";
 
@@ -425,16 +429,14 @@ TEST (ConsoleConvolution, BusyLockDefersTheHandOver)
     loadEmbedded (console);
     juce::AudioBuffer<float> buffer (1, 128);
 
-    console.impulseLock.enter();
+    ConsoleConvolutionSlot::lock (console).enter();
     for (unsigned chunk = 0; chunk < 5; ++chunk)
         expectLiftOnly (console, buffer, chunk);
-    EXPECT_TRUE (console.impulsePending);
     EXPECT_EQ (console.getResponseLength(), 1);
-    console.impulseLock.exit();
+    ConsoleConvolutionSlot::lock (console).exit();
 
     runSilence (console, 88200.0, 1, 128);
-    EXPECT_FALSE (console.impulsePending);
-    EXPECT_EQ (console.getResponseLength(), 7);
+    EXPECT_EQ (console.getResponseLength(), 7) << "the parked response waited for the lock";
 }
 
 TEST (ConsoleConvolution, UnreadableResourceLeavesTheConsoleAsItWas)

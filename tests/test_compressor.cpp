@@ -314,7 +314,6 @@ TEST_F (CompressorChunks, MakeupRampsAcrossChunksAndAChangeRestartsIt)
             else
                 ASSERT_EQ (audio.getSample (0, i), full) << step;
         }
-        EXPECT_EQ (compressor.makeupSmoother.isSmoothing(), chunk < 4) << chunk;
     }
 }
 
@@ -325,7 +324,7 @@ TEST_F (CompressorChunks, FirstChunkAfterPreparationSnaps)
     compressor.makeupDb = 8.0f;
     compressor.mix = 0.5f;
     run();
-    ASSERT_TRUE (compressor.makeupSmoother.isSmoothing());
+    ASSERT_LT (audio.getSample (1, block - 1), dbToGain (8.0) * 0.5 + 0.5) << "still ramping";
 
     compressor.prepare (rate, block);
     compressor.makeupDb = -4.0f;
@@ -345,7 +344,7 @@ TEST_F (CompressorChunks, ZeroLengthChunkChangesNothing)
     compressor.makeupDb = 6.0f;
     run();
 
-    const Compressor before = compressor;
+    Compressor before = compressor;
     compressor.makeupDb = -3.0f;
     run (0);
 
@@ -356,8 +355,17 @@ TEST_F (CompressorChunks, ZeroLengthChunkChangesNothing)
 
     EXPECT_EQ (compressor.gainReductionDb, before.gainReductionDb);
     EXPECT_EQ (compressor.inputLevel, before.inputLevel);
-    EXPECT_EQ (compressor.makeupSmoother.getCurrentValue(), before.makeupSmoother.getCurrentValue());
-    EXPECT_EQ (compressor.makeupSmoother.getTargetValue(), 6.0f);
+
+    // Back at 6 dB, the next chunk comes out exactly as from the copy: the makeup ramp neither
+    // moved nor took up -3 dB (a new target would restart the ramp from where it stands).
+    compressor.makeupDb = 6.0f;
+    run();
+    juce::AudioBuffer<float> expected (2, block);
+    fill (expected, 1.0f);
+    before.process (expected, detector);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < block; ++i)
+            ASSERT_EQ (audio.getSample (c, i), expected.getSample (c, i)) << c << " " << i;
 }
 
 TEST_F (CompressorChunks, MixZeroGivesTheInputExactly)
