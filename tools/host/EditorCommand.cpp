@@ -306,7 +306,7 @@ private:
 // the inner one now and then keeps a stale size (1 x 1 when the view first opens, the former size
 // after a resize), and the view stays clipped or out of step with the window until the size changes
 // again. While the view has not filled the window for a second, the editor is resized by a pixel and
-// back, as a user would drag the window's corner. A VST3 view always follows, and is left alone.
+// back, as a user would drag the window's corner. A VST3 view always fills its window.
 class ViewGuard : private juce::Timer
 {
 public:
@@ -457,9 +457,9 @@ int runEditorCommand (const juce::StringPairArray& options, const juce::StringAr
         window->toFront (false);
         const auto windowId = (unsigned long) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle();
         ViewGuard guard (*editor, windowId);
+        bool shown = waitForView (guard);
         // Then a moment for the plug-in's own start-up messages: a click at once, in a VST3 whose
         // editor has just opened, can find them still queued.
-        bool shown = waitForView (guard);
         runFor (400);
 
         if (width > 0)
