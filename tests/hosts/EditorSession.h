@@ -93,6 +93,15 @@ public:
         wait();
     }
 
+    // Whether the program has ended, without waiting for it.
+    bool exited()
+    {
+        int status = 0;
+        if (pid > 0 && waitpid (pid, &status, WNOHANG) == pid)
+            pid = -1;
+        return pid <= 0;
+    }
+
     pid_t pid = -1;
 
 private:
