@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -26,6 +27,24 @@ inline juce::String bundleFor (Format format)
 inline juce::String bundleFor (const juce::String& format)
 {
     return bundleFor (format == "vst3" ? Format::vst3 : Format::lv2);
+}
+
+// A stereo test signal with a spread spectrum and a changing level (a bass sine, noise bursts on the
+// left, a high sine on the right), so that identity and level checks mean something.
+inline juce::AudioBuffer<float> makeMusicLike (double sampleRate, double seconds, int seed)
+{
+    auto buffer = hostkit::makeSine (sampleRate, seconds, 110.0, 0.4, 2);
+    juce::Random random (seed);
+
+    for (int i = 0; i < buffer.getNumSamples(); ++i)
+    {
+        const double t = i / sampleRate;
+        const double burst = std::exp (-std::fmod (t, 0.25) * 20.0);
+        buffer.addSample (0, i, (float) (0.3 * burst * (random.nextFloat() * 2.0f - 1.0f)));
+        buffer.addSample (1, i, (float) (0.2 * std::sin (juce::MathConstants<double>::twoPi * 660.0 * t)));
+    }
+
+    return buffer;
 }
 
 inline std::string formatLabel (const ::testing::TestParamInfo<Format>& info)

@@ -22,7 +22,7 @@ public:
         // Inputs: a sine far above the threshold, a signal with transients and a spread spectrum,
         // a quiet sine, a loud key and silence.
         write ("loud", hostkit::makeSine (rate, 1.5, 1000.0, 0.5, 2));
-        write ("music", hostkit::makeMusicLike (rate, 1.5, 11));
+        write ("music", makeMusicLike (rate, 1.5, 11));
         write ("quiet", hostkit::makeSine (rate, 1.5, 440.0, 0.05, 2));
         write ("key", hostkit::makeSine (rate, 1.5, 200.0, 0.5, 2));
         write ("silence", hostkit::makeSine (rate, 1.5, 200.0, 0.0, 2));

@@ -105,7 +105,7 @@ protected:
         folder = std::make_unique<juce::TemporaryFile> (".morvik-ardour-state");
         dir().createDirectory();
         juce::String error;
-        EXPECT_TRUE (hostkit::writeFloatWav (input(), hostkit::makeMusicLike (rate, 1.0, 5), rate, error)) << error;
+        EXPECT_TRUE (hostkit::writeFloatWav (input(), makeMusicLike (rate, 1.0, 5), rate, error)) << error;
 
         std::map<juce::String, juce::StringArray> arguments;
         for (const juce::String format : { "vst3", "lv2" })

@@ -30,7 +30,7 @@ juce::String textOf (juce::AudioPluginInstance& instance, const juce::String& id
     return parameter != nullptr ? parameter->getText (parameter->getValue(), 1024) : "<missing " + id + ">";
 }
 
-juce::AudioBuffer<float> musicLike (double seconds) { return hostkit::makeMusicLike (rate, seconds, 7); }
+juce::AudioBuffer<float> musicLike (double seconds) { return makeMusicLike (rate, seconds, 7); }
 
 class BothFormats : public ::testing::TestWithParam<Format>
 {};

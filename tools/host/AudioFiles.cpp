@@ -134,20 +134,4 @@ juce::AudioBuffer<float> makeSine (double sampleRate, double seconds, double fre
 
     return buffer;
 }
-
-juce::AudioBuffer<float> makeMusicLike (double sampleRate, double seconds, int seed)
-{
-    auto buffer = makeSine (sampleRate, seconds, 110.0, 0.4, 2);
-    juce::Random random (seed);
-
-    for (int i = 0; i < buffer.getNumSamples(); ++i)
-    {
-        const double t = i / sampleRate;
-        const double burst = std::exp (-std::fmod (t, 0.25) * 20.0);
-        buffer.addSample (0, i, (float) (0.3 * burst * (random.nextFloat() * 2.0f - 1.0f)));
-        buffer.addSample (1, i, (float) (0.2 * std::sin (juce::MathConstants<double>::twoPi * 660.0 * t)));
-    }
-
-    return buffer;
-}
 } // namespace hostkit

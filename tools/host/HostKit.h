@@ -35,9 +35,9 @@ public:
     std::unique_ptr<juce::AudioPluginInstance> load (Format format, const juce::String& location, double sampleRate,
                                                      int blockSize, juce::String& error);
 
+private:
     juce::AudioPluginFormat& getFormat (Format format);
 
-private:
     juce::VST3PluginFormat vst3;
     std::unique_ptr<juce::LV2PluginFormat> lv2;
     juce::StringArray lv2FoldersLoaded;
@@ -130,9 +130,5 @@ double maxAbsDifference (const juce::AudioBuffer<float>& a, const juce::AudioBuf
 //==============================================================================
 // Test signals
 juce::AudioBuffer<float> makeSine (double sampleRate, double seconds, double frequency, double amplitude, int channels);
-
-// A stereo test signal with a spread spectrum and a changing level (a bass sine, noise bursts on the
-// left, a high sine on the right), so that identity and level checks mean something.
-juce::AudioBuffer<float> makeMusicLike (double sampleRate, double seconds, int seed);
 
 } // namespace hostkit
