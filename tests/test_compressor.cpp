@@ -347,17 +347,12 @@ TEST_F (CompressorChunks, ZeroLengthChunkChangesNothing)
     Compressor before = compressor;
     compressor.makeupDb = -3.0f;
     run (0);
-
-    for (const auto member :
-         { &LevelDetector::state, &LevelDetector::peakState, &LevelDetector::rmsState, &LevelDetector::avgAttack,
-           &LevelDetector::avgRelease, &LevelDetector::attackTime, &LevelDetector::releaseTime })
-        EXPECT_EQ (compressor.levelDetector.*member, before.levelDetector.*member);
-
     EXPECT_EQ (compressor.gainReductionDb, before.gainReductionDb);
     EXPECT_EQ (compressor.inputLevel, before.inputLevel);
 
-    // Back at 6 dB, the next chunk comes out exactly as from the copy: the makeup ramp neither
-    // moved nor took up -3 dB (a new target would restart the ramp from where it stands).
+    // Back at 6 dB, the next chunk comes out exactly as from the copy: the detector's tracks and
+    // ballistics stayed, and the makeup ramp neither moved nor took up -3 dB (a new target would
+    // restart the ramp from where it stands).
     compressor.makeupDb = 6.0f;
     run();
     juce::AudioBuffer<float> expected (2, block);
