@@ -1,5 +1,6 @@
 #include "engine/ConsoleConvolution.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -7,6 +8,10 @@
 namespace
 {
 constexpr int historyLength = ConsoleConvolution::maxTaps - 1;
+
+// The largest input sample the history keeps. The taps' absolute sum is at most sqrt (maxTaps) x 0.125
+// x the lift (about 7.1), so no response turns a sample up to this into an infinity.
+constexpr float largestKeptSample = FLT_MAX / 8.0f;
 
 float liftGain() noexcept { return juce::Decibels::decibelsToGain (ConsoleConvolution::outputGainDecibels); }
 
@@ -287,7 +292,14 @@ void ConsoleConvolution::process (const juce::dsp::ProcessContextReplacing<float
                     out[i] = out[i] * (weights[i] * -1.0f + 1.0f) + before[i] * weights[i];
             }
 
-            std::memmove (past, past + length, sizeof (float) * (size_t) historyLength);
+            // The last input samples move to the front for the next chunk. One that is not a number,
+            // infinite or so large that the taps could overflow would reach the next chunk's output
+            // from here; it is kept as silence.
+            for (int i = 0; i < historyLength; ++i)
+            {
+                const float sample = past[i + length];
+                past[i] = std::abs (sample) <= largestKeptSample ? sample : 0.0f;
+            }
         }
     }
 }

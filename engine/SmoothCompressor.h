@@ -5,6 +5,7 @@
 
 #include "engine/VectorMath.h"
 
+#include <cfloat>
 #include <cmath>
 
 // The "Smooth" pre-compressor of the detector with its make-up gain: the framework's compressor
@@ -61,8 +62,11 @@ public:
             env[1][i] = state[1];
         }
 
-        envelopeState[0] = state[0];
-        envelopeState[1] = state[1];
+        // A sample that is not a number or infinite (or overflowed in the prefilter) leaves the
+        // envelope not a number for the rest of the chunk; kept, it would silence the detector for
+        // good. The envelope starts again from silence at the next chunk instead.
+        envelopeState[0] = std::abs (state[0]) <= FLT_MAX ? state[0] : 0.0f;
+        envelopeState[1] = std::abs (state[1]) <= FLT_MAX ? state[1] : 0.0f;
         applyGain (detector, numSamples);
     }
 
