@@ -94,11 +94,11 @@ public:
                     {
                         for (size_t k = 0; k < 2; ++k)
                         {
-                            // A state that is not a number or infinite (from such a detector
-                            // sample, or an overflow) would stay in the filter for good.
-                            const float magnitude = std::abs (s[b][k][channel]);
-                            bands[b]->state[channel][k] =
-                                (magnitude > 1.0e-8f && magnitude <= FLT_MAX) ? s[b][k][channel] : 0.0f;
+                            // A state that is not a number or infinite (from such a detector sample,
+                            // or an overflow) would stay in the filter for good.
+                            const float value = s[b][k][channel];
+                            const bool kept = (value < -1.0e-8f || value > 1.0e-8f) && std::abs (value) <= FLT_MAX;
+                            bands[b]->state[channel][k] = kept ? value : 0.0f;
                         }
                     }
                 }

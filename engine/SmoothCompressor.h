@@ -65,8 +65,9 @@ public:
         // A sample that is not a number or infinite (or overflowed in the prefilter) leaves the
         // envelope not a number for the rest of the chunk; kept, it would silence the detector for
         // good. The envelope starts again from silence at the next chunk instead.
-        envelopeState[0] = std::abs (state[0]) <= FLT_MAX ? state[0] : 0.0f;
-        envelopeState[1] = std::abs (state[1]) <= FLT_MAX ? state[1] : 0.0f;
+        state = vmath::select (vmath::abs (state) <= FLT_MAX, state, vmath::Float4 {});
+        envelopeState[0] = state[0];
+        envelopeState[1] = state[1];
         applyGain (detector, numSamples);
     }
 
