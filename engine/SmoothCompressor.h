@@ -5,6 +5,7 @@
 
 #include "engine/VectorMath.h"
 
+#include <cfloat>
 #include <cmath>
 
 // The "Smooth" pre-compressor of the detector with its make-up gain: the framework's compressor
@@ -61,6 +62,10 @@ public:
             env[1][i] = state[1];
         }
 
+        // A sample that is not a number or infinite (or overflowed in the prefilter) leaves the
+        // envelope not a number for the rest of the chunk; kept, it would silence the detector for
+        // good. The envelope starts again from silence at the next chunk instead.
+        state = vmath::select (vmath::abs (state) <= FLT_MAX, state, vmath::Float4 {});
         envelopeState[0] = state[0];
         envelopeState[1] = state[1];
         applyGain (detector, numSamples);
