@@ -453,13 +453,17 @@ juce::AudioBuffer<float> render (double rate, int blockSize, juce::AudioBuffer<f
 } // namespace
 
 // A NaN, an infinity or the largest float as the last sample of a chunk, in the left input or both,
-// with Compress at 30 dB and two detector bands in use: from the next chunk on every output sample is
+// with Compress at 30 dB, the slowest release (AUTO) and two detector bands in use: from the next
+// chunk on every output sample is
 // finite (the console, the bands and the Smooth stage carry the sample over), and from two seconds
 // after it the output is within 0.1 dB of an instance that never saw it.
 TEST (Chain, ABadInputSampleLeavesNoLastingDamage)
 {
     const Settings settings = [] (MorvikAudioProcessor& p) {
-        test::setParameters (p, { { ParameterIds::compress, 30.0f }, { "1Gain", -6.0f }, { "2Gain", 4.0f } });
+        test::setParameters (p, { { ParameterIds::compress, 30.0f },
+                                  { ParameterIds::release, ParameterIds::releaseAuto },
+                                  { "1Gain", -6.0f },
+                                  { "2Gain", 4.0f } });
     };
     constexpr float infinity = std::numeric_limits<float>::infinity();
     constexpr int badAt = 4 * 4096 - 1; // last in its chunk at each block size here
