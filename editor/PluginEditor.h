@@ -58,6 +58,7 @@ public:
     juce::Button& getPowerButton() noexcept { return powerButton; }
     Meter& getMeter() noexcept { return meter; }
     Frame& getGraph() noexcept { return frame; }
+    SpectrumAnalyzer& getSpectrumAnalyzer() noexcept { return spectrumAnalyzer; }
     FrequencyCurve& getFrequencyCurve() noexcept { return frequencyCurve; }
     XYPad& getXYPad() noexcept { return xyPad; }
     BandCoupling& getBandCoupling() noexcept { return bandCoupling; }

@@ -35,10 +35,10 @@ protected:
                 << component->getName() << " / " << component->getTitle() << " at " << editor->getWidth();
     }
 
-    void expectBox (juce::Slider& slider, int width, int height)
+    void expectBox (Knob which, int width, int height)
     {
-        EXPECT_EQ (slider.getTextBoxWidth(), width);
-        EXPECT_EQ (slider.getTextBoxHeight(), height);
+        auto& slider = editor->getKnob (which);
+        EXPECT_EQ (std::pair (slider.getTextBoxWidth(), slider.getTextBoxHeight()), std::pair (width, height));
         EXPECT_FALSE (slider.isTextBoxEditable());
         EXPECT_EQ (slider.getTextBoxPosition(), juce::Slider::TextBoxBelow);
     }
@@ -66,7 +66,6 @@ protected:
         return nullptr;
     }
 
-    float labelFontHeight() { return dynamic_cast<Look&> (editor->getLookAndFeel()).labelFontHeight; }
     juce::Slider* knob (Knob which) { return &editor->getKnob (which); }
     juce::Component* presets() { return &editor->getPresetBrowser().getPresetButton(); }
     juce::Component* step (int direction) { return &editor->getPresetBrowser().getStepButton (direction); }
@@ -85,7 +84,7 @@ TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
 {
     auto& e = *editor;
     ASSERT_EQ (e.getBounds(), Bounds (0, 0, 900, 530));
-    EXPECT_FLOAT_EQ (labelFontHeight(), 11.7f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 11.7f);
     expectLabelsAbove (20);
     expectBounds ({ { presets(), { 337, 3, 225, 39 } },
                     { step (-1), { 300, 6, 34, 33 } },
@@ -107,19 +106,19 @@ TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
     expectGraphLayersFillTheFrame();
 
     for (auto small : { Knob::ratio, Knob::attack, Knob::release, Knob::mix })
-        expectBox (*knob (small), 62, 17);
-    expectBox (*knob (Knob::character), 76, 35);
-    expectBox (*knob (Knob::makeup), 76, 35);
-    expectBox (*knob (Knob::compress), 71, 26);
-    expectBox (*knob (Knob::smooth), 76, 22);
-    expectBox (*knob (Knob::stereoLink), 76, 22);
+        expectBox (small, 62, 17);
+    expectBox (Knob::character, 76, 35);
+    expectBox (Knob::makeup, 76, 35);
+    expectBox (Knob::compress, 71, 26);
+    expectBox (Knob::smooth, 76, 22);
+    expectBox (Knob::stereoLink, 76, 22);
 }
 
 TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
 {
     auto& e = *editor;
     e.setSize (450, 265);
-    EXPECT_FLOAT_EQ (labelFontHeight(), 5.85f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 5.85f);
     expectLabelsAbove (14);
     expectBounds ({ { presets(), { 168, 1, 112, 19 } },
                     { step (-1), { 150, 3, 16, 16 } },
@@ -132,7 +131,7 @@ TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
     expectGraphLayersFillTheFrame();
 
     e.setSize (1800, 1060);
-    EXPECT_FLOAT_EQ (labelFontHeight(), 23.4f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 23.4f);
     expectLabelsAbove (32);
     expectBounds ({ { presets(), { 675, 6, 450, 79 } },
                     { &e.getPowerButton(), { 1656, 13, 66, 66 } },
@@ -145,7 +144,7 @@ TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
     // 1200 x 706, by hand: u = 150 x 0.8 = 120, m = (1200 - 960) / 9 = 26.667, r = (int) 110.136 = 110,
     // s = (int) 44.4 = 44, t = (int) 8.8 = 8; font 15.6, labels 1 + 1 + 6 + round (16.1) = 24 high.
     e.setSize (1200, 706);
-    EXPECT_FLOAT_EQ (labelFontHeight(), 15.6f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 15.6f);
     expectLabelsAbove (24);
     expectBounds ({ { presets(), { 450, 4, 300, 52 } }, // y (int) (8.8 - 4.4)
                     { step (-1), { 401, 8, 46, 44 } }, // 450 - 48.66
@@ -164,10 +163,10 @@ TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
                     { label ("SIDECHAIN"), { 360, 436, 480, 44 } },
                     { knob (Knob::smooth), { 180, 504, 156, 156 } }, // 360 - 180; 480 + 24
                     { knob (Knob::stereoLink), { 864, 504, 156, 156 } } }); // 840 + 24
-    expectBox (*knob (Knob::ratio), 84, 24);
-    expectBox (*knob (Knob::compress), 96, 36);
-    expectBox (*knob (Knob::makeup), 102, 48);
-    expectBox (*knob (Knob::smooth), 102, 30);
+    expectBox (Knob::ratio, 84, 24);
+    expectBox (Knob::compress, 96, 36);
+    expectBox (Knob::makeup, 102, 48);
+    expectBox (Knob::smooth, 102, 30);
     EXPECT_EQ (processor.editorWidth, 1200);
     EXPECT_EQ (processor.editorHeight, 706);
 }

@@ -3,7 +3,6 @@
 // Needs a display: the suite runs under xvfb-run.
 
 #include "editor/PluginEditor.h"
-#include "editor/PresetBrowser.h"
 #include "engine/PluginBundle.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
@@ -13,7 +12,6 @@
 
 namespace
 {
-using Browser = PresetBrowser;
 
 // Delivers the messages posted so far (clicks, menu results) and returns at once: an open menu
 // left alone under Xvfb, where no window has the input focus, closes itself on its next timer tick.
@@ -36,7 +34,7 @@ void click (juce::Button& button)
 }
 
 // Clicks "<" and ">" as the keys say; the PRESETS captions after each click.
-juce::String steps (Browser& b, const char* keys)
+juce::String steps (PresetBrowser& b, const char* keys)
 {
     juce::StringArray captions;
     for (auto* key = keys; *key != 0; ++key)
@@ -87,7 +85,7 @@ protected:
     }
 
     // The browser of a new editor, as when the host opens the window again.
-    Browser& open()
+    PresetBrowser& open()
     {
         editor.reset();
         editor = test::openEditor (processor);
@@ -101,7 +99,7 @@ protected:
 
     // The menu open or closed, PRESETS on or off, and "+" while the top-level menu holds its items
     // (open, or closed less than 500 ms ago).
-    static juce::String menuState (Browser& b)
+    static juce::String menuState (PresetBrowser& b)
     {
         return juce::String (openMenu() != nullptr ? "open" : "closed")
                + (b.getPresetButton().getToggleState() ? " on" : " off") + (b.getMenu().getNumItems() > 0 ? " +" : "");
@@ -109,7 +107,7 @@ protected:
 
     // The menu's top level ("#" before a header, "-" after a disabled entry) and, after a space, its
     // items as category:id=name.
-    static juce::String menuItems (Browser& b)
+    static juce::String menuItems (PresetBrowser& b)
     {
         juce::StringArray top, items;
         for (juce::PopupMenu::MenuItemIterator it (b.getMenu()); it.next();)
@@ -141,9 +139,9 @@ protected:
 //==============================================================================
 TEST_F (PresetBrowserTest, ListsMatchingEntriesOfOneFolderInCaseBlindOrder)
 {
-    EXPECT_TRUE (Browser::listPresetFolder (folder.getChildFile ("absent")).isEmpty());
-    EXPECT_TRUE (Browser::listPresetFolder ({}).isEmpty());
-    EXPECT_TRUE (Browser::listPresetFolder (folder).isEmpty());
+    EXPECT_TRUE (PresetBrowser::listPresetFolder (folder.getChildFile ("absent")).isEmpty());
+    EXPECT_TRUE (PresetBrowser::listPresetFolder ({}).isEmpty());
+    EXPECT_TRUE (PresetBrowser::listPresetFolder (folder).isEmpty());
 
     for (auto* name : { "1_Dark.mrv", "1_bright.mrv", "0_Solo.mrv", "7_Lead.mrv", ".0_Hidden.mrv", "2_Notes.txt" })
         preset (name, 1);
@@ -153,13 +151,13 @@ TEST_F (PresetBrowserTest, ListsMatchingEntriesOfOneFolderInCaseBlindOrder)
     ASSERT_TRUE (preset ("../../5_Target", 3).createSymbolicLink (folder.getChildFile ("5_Link.mrv"), true));
 
     juce::StringArray names;
-    for (auto& file : Browser::listPresetFolder (folder))
+    for (auto& file : PresetBrowser::listPresetFolder (folder))
         names.add (file.getRelativePathFrom (folder));
     EXPECT_EQ (names.joinIntoString ("|"), "0_Solo.mrv|1_bright.mrv|1_Dark.mrv|3_Folder.mrv|5_Link.mrv|7_Lead.mrv");
 
     // Names from the third character; the second is never looked at.
-    EXPECT_EQ (Browser::presetDisplayName (folder.getChildFile ("2.mrv")), "");
-    EXPECT_EQ (Browser::presetDisplayName (folder.getChildFile ("4-Sub.Bass.mrv")), "Sub.Bass");
+    EXPECT_EQ (PresetBrowser::presetDisplayName (folder.getChildFile ("2.mrv")), "");
+    EXPECT_EQ (PresetBrowser::presetDisplayName (folder.getChildFile ("4-Sub.Bass.mrv")), "Sub.Bass");
 }
 
 TEST_F (PresetBrowserTest, StepButtonsWrapAndShareTheIndex)
