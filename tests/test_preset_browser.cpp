@@ -1,6 +1,5 @@
 // The preset browser: listing and naming the bundle's presets, the step buttons, the PRESETS menu
 // with its result handler and its 500 ms close grace, and editors that close under an open menu.
-// Needs a display: the suite runs under xvfb-run.
 
 #include "editor/PluginEditor.h"
 #include "engine/PluginBundle.h"
@@ -12,6 +11,7 @@
 
 namespace
 {
+const auto* display = ::testing::AddGlobalTestEnvironment (new test::DisplayRequired());
 
 // Delivers the messages posted so far (clicks, menu results) and returns at once: an open menu
 // left alone under Xvfb, where no window has the input focus, closes itself on its next timer tick.
