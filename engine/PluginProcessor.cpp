@@ -5,6 +5,8 @@
 #include <BinaryData.h>
 
 #include <cerrno>
+#include <cfloat>
+#include <cmath>
 #include <fcntl.h>
 #include <iostream>
 #include <sys/stat.h>
@@ -351,18 +353,23 @@ void MorvikAudioProcessor::pushNextSampleToFifo (const juce::AudioBuffer<float>&
     int start1, size1, start2, size2;
     fifo.prepareToWrite (n, start1, size1, start2, size2);
 
-    if (size1 > 0)
-        fifoBuffer.copyFrom (0, start1, buffer, 0, 0, size1);
-    if (size2 > 0)
-        fifoBuffer.copyFrom (0, start2, buffer, 0, size1, size2);
+    // The channels' sum. A sum that is not a number or infinite (from such an input, in the chunk
+    // that brought it) is fed as silence, so that it cannot wait in the feed.
+    const auto feed = [&buffer, &fifoBuffer, channelsToSum] (int destination, int source, int count) {
+        float* out = fifoBuffer.getWritePointer (0, destination);
+        juce::FloatVectorOperations::copy (out, buffer.getReadPointer (0, source), count);
 
-    for (int c = 1; c < channelsToSum; ++c)
-    {
-        if (size1 > 0)
-            fifoBuffer.addFrom (0, start1, buffer, c, 0, size1);
-        if (size2 > 0)
-            fifoBuffer.addFrom (0, start2, buffer, c, size1, size2);
-    }
+        for (int c = 1; c < channelsToSum; ++c)
+            juce::FloatVectorOperations::add (out, buffer.getReadPointer (c, source), count);
+
+        for (int i = 0; i < count; ++i)
+            out[i] = std::abs (out[i]) <= FLT_MAX ? out[i] : 0.0f;
+    };
+
+    if (size1 > 0)
+        feed (start1, 0, size1);
+    if (size2 > 0)
+        feed (start2, size1, size2);
 
     fifo.finishedWrite (size1 + size2);
     analyserDataReady.exchange (true);

@@ -13,6 +13,8 @@
 
 #include <array>
 #include <atomic>
+#include <cfloat>
+#include <cmath>
 
 class MorvikAudioProcessor : public juce::AudioProcessor
 {
@@ -36,8 +38,8 @@ public:
         // Audio thread: the active bands of one chunk as one filter, applied a sample at a time, so
         // that a caller can run it inside its own pass over the samples and their recurrences
         // overlap. Coefficients and states live in locals for the chunk; finish() stores the states,
-        // set to zero below 1e-8 as the framework's biquad does after each block. The same
-        // arithmetic as the framework's biquads one band after the other.
+        // set to zero below 1e-8 as the framework's biquad does after each block, and when not
+        // finite. The same arithmetic as the framework's biquads one band after the other.
         template <size_t numBands>
         struct Cascade
         {
@@ -76,8 +78,11 @@ public:
                     {
                         for (size_t k = 0; k < 2; ++k)
                         {
+                            // A state that is not a number or infinite (from such a detector sample,
+                            // or an overflow) would stay in the filter for good.
                             const float value = s[b][k][channel];
-                            bands[b]->state[channel][k] = (value < -1.0e-8f || value > 1.0e-8f) ? value : 0.0f;
+                            const bool kept = (value < -1.0e-8f || value > 1.0e-8f) && std::abs (value) <= FLT_MAX;
+                            bands[b]->state[channel][k] = kept ? value : 0.0f;
                         }
                     }
                 }

@@ -275,7 +275,7 @@ TEST_F (CurveTest, ChangesFromAnyThreadShowAtTheNextTick)
         }
 
     const auto editor = test::openEditor (*processor);
-    auto& shown = editor->frequencyCurve;
+    auto& shown = editor->getFrequencyCurve();
     const auto before = shown.curvePath.getBounds();
     std::thread ([this] {
         set (1, "On", 0.0f);

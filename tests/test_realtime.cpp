@@ -287,17 +287,17 @@ TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
 
     std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
     auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
-    const auto drawn = editor.frequencyCurve.curvePath.getBounds();
+    const auto drawn = editor.getFrequencyCurve().curvePath.getBounds();
     EXPECT_EQ (automate(), closed);
-    EXPECT_EQ (editor.frequencyCurve.curvePath.getBounds(), drawn); // nothing drawn on the audio thread
+    EXPECT_EQ (editor.getFrequencyCurve().curvePath.getBounds(), drawn); // nothing drawn on the audio thread
 
     bool rebuilt = false;
     realtime::Counts drawing;
     {
         const realtime::Watch watch;
-        rebuilt = editor.frequencyCurve.rebuildIfStale();
-        editor.meter.needle.historyA.fill (-12.0f);
-        editor.meter.needle.buildPaths();
+        rebuilt = editor.getFrequencyCurve().rebuildIfStale();
+        editor.getMeter().needle.historyA.fill (-12.0f);
+        editor.getMeter().needle.buildPaths();
         drawing = watch.counts();
     }
     EXPECT_TRUE (rebuilt);

@@ -1,20 +1,20 @@
-#include "editor/PluginEditor.h"
+#include "editor/BandCoupling.h"
+#include "editor/XYPad.h"
 #include "engine/ParameterTable.h"
 
-// The band coupling. While the window exists, every change of a band's gain picks the band's type
-// by a -23 dB threshold: the lowest decibel of the gain range turns bands 1 and 3 into cut filters
-// and band 2 into a low shelf. Band 2's Q follows as well when band 2 is the pad's selected handle.
-// The gain sliders of the hidden band editors follow their parameters on the message thread, so the
-// rules run there whoever changed the gain; the type combo boxes and band 2's Q slider write the
-// results back through their attachments.
-
-void MorvikAudioProcessorEditor::installBandCoupling()
+BandCoupling::BandCoupling (juce::AudioProcessorValueTreeState& parameters, const XYPad& pad)
+    : xyPad (pad),
+      bandEditor1 (parameters, 1),
+      bandEditor2 (parameters, 2),
+      bandEditor3 (parameters, 3)
 {
-    // qKnob holds the last Q a rule wrote; whether band 2's rule re-sends "2Q" depends on it.
+    addAndMakeVisible (qKnob);
     const auto& q = ParameterTable::bandParameter::q;
     qKnob.setRange (q.start, q.end, q.step);
     qKnob.setValue (0.2f, juce::dontSendNotification);
 
+    // The handlers go in once all three band editors and qKnob exist, so none runs while they are
+    // being built.
     bandEditor1.gainSlider.onValueChange = [this] { coupleBand (1); };
     bandEditor2.gainSlider.onValueChange = [this] { coupleBand (2); };
     bandEditor3.gainSlider.onValueChange = [this] { coupleBand (3); };
@@ -27,7 +27,9 @@ void MorvikAudioProcessorEditor::installBandCoupling()
     };
 }
 
-void MorvikAudioProcessorEditor::coupleBand (int band)
+BandCoupling::~BandCoupling() = default;
+
+void BandCoupling::coupleBand (int band)
 {
     if (band < 1 || band > 3)
         return;
