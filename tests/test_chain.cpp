@@ -454,9 +454,8 @@ juce::AudioBuffer<float> render (double rate, int blockSize, juce::AudioBuffer<f
 
 // A NaN, an infinity or the largest float as the last sample of a chunk, in the left input or both,
 // with Compress at 30 dB, the slowest release (AUTO) and two detector bands in use: from the next
-// chunk on every output sample is
-// finite (the console, the bands and the Smooth stage carry the sample over), and from two seconds
-// after it the output is within 0.1 dB of an instance that never saw it.
+// chunk on every output sample is finite (the console, the bands and the Smooth stage carry the
+// sample over), and from two seconds after it the output is within 0.1 dB of a clean instance's.
 TEST (Chain, ABadInputSampleLeavesNoLastingDamage)
 {
     const Settings settings = [] (MorvikAudioProcessor& p) {
