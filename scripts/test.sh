@@ -17,7 +17,7 @@ jobs=$(nproc)
 
 # Under the sanitizers the allocation counter stands aside (they bring their own allocator); the
 # real-time test then still races the audio thread against an automating one.
-engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_yardstick test_framework_equivalence test_realtime test_editor test_host_state test_hosts_vst3_state test_editor_cycles test_attachments)
+engine_tests=(test_parameters test_processor_frame test_bands test_compressor test_colour_stage test_chain test_analyser_feed test_presets test_factory_presets test_yardstick test_framework_equivalence test_realtime test_editor test_host_state test_hosts_vst3_state test_editor_cycles test_attachments)
 threading_tests=(test_bands test_analyser_feed test_chain test_realtime test_editor_cycles test_band_coupling_threads test_attachments)
 
 sanitized_build() {
