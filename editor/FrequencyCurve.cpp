@@ -2,7 +2,7 @@
 
 #include "editor/Look.h"
 #include "editor/Utils.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <algorithm>
 #include <cmath>

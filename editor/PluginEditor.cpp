@@ -1,6 +1,6 @@
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <BinaryData.h>
 

@@ -1,7 +1,7 @@
 #include "editor/SpectrumAnalyzer.h"
 
 #include "editor/Look.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
 

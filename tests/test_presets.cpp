@@ -1,8 +1,8 @@
 // Factory presets: loading preset files, refusing damaged ones, the shipped presets themselves, the
 // preset maker's checks, and where the bundles keep them.
 
-#include "engine/ParameterState.h"
-#include "engine/PluginBundle.h"
+#include "engine/plugin/ParameterState.h"
+#include "engine/plugin/PluginBundle.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "DemoSignal.h"
 #include "HostKit.h"
 #include "XErrors.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

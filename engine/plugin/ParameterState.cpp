@@ -1,4 +1,4 @@
-#include "engine/ParameterState.h"
+#include "engine/plugin/ParameterState.h"
 
 #include <cmath>
 #include <cstring>

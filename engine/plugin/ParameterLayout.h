@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ParameterTable.h"
+#include "engine/dsp/ParameterTable.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 

@@ -1,6 +1,6 @@
-#include "engine/ParameterLayout.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/ParameterLayout.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
 

@@ -3,13 +3,13 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_dsp/juce_dsp.h>
 
-#include "engine/Compressor.h"
-#include "engine/ConsoleConvolution.h"
-#include "engine/Grain.h"
-#include "engine/ParameterTable.h"
-#include "engine/PowerFade.h"
-#include "engine/SmoothCompressor.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/Compressor.h"
+#include "engine/dsp/ConsoleConvolution.h"
+#include "engine/dsp/Grain.h"
+#include "engine/dsp/ParameterTable.h"
+#include "engine/dsp/PowerFade.h"
+#include "engine/dsp/SmoothCompressor.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <array>
 #include <atomic>
