@@ -6,8 +6,8 @@
 #include "editor/Frame.h"
 #include "editor/FrequencyCurve.h"
 #include "editor/Meter.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>

@@ -1,6 +1,6 @@
 #include "editor/BandCoupling.h"
 #include "editor/XYPad.h"
-#include "engine/ParameterTable.h"
+#include "engine/dsp/ParameterTable.h"
 
 BandCoupling::BandCoupling (juce::AudioProcessorValueTreeState& parameters, const XYPad& pad)
     : xyPad (pad),

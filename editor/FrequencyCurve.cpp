@@ -2,7 +2,7 @@
 
 #include "editor/Look.h"
 #include "editor/Utils.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +31,7 @@ FrequencyCurve::FrequencyCurve (MorvikAudioProcessor& processor)
     setPaintingIsUnclipped (true);
 
     for (size_t i = 0; i < frequencies.size(); ++i)
-        frequencies[i] = 20.0 * std::pow (2.0, (double) i / (double) pointsPerOctave);
+        frequencies[i] = FrequencyMapping::hzAt ((double) i / (double) pointsPerOctave);
 
     for (auto& magnitudes : bandMagnitudes)
         magnitudes.assign ((size_t) numPoints, 1.0);

@@ -1,7 +1,7 @@
 #include "editor/PluginEditor.h"
 #include "editor/EmbeddedImage.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <BinaryData.h>
 

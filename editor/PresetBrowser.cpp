@@ -1,7 +1,7 @@
 #include "editor/PresetBrowser.h"
 #include "editor/Look.h"
-#include "engine/PluginBundle.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginBundle.h"
+#include "engine/plugin/PluginProcessor.h"
 
 namespace
 {

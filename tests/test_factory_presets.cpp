@@ -1,7 +1,7 @@
 // The factory presets as shipped: each loads in range and keeps levels sane, the preset maker refuses
 // bad sources, and every bundle holds them where the plug-in looks.
 
-#include "engine/PluginBundle.h"
+#include "engine/plugin/PluginBundle.h"
 #include "support/PresetFiles.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "editor/Look.h"
 #include "editor/PluginEditor.h"
 #include "editor/Utils.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 

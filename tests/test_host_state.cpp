@@ -3,7 +3,7 @@
 // constants, while presets keep loading as they always did. Save-and-reopen cycles run through real
 // hosts in tests/hosts.
 
-#include "engine/ParameterState.h"
+#include "engine/plugin/ParameterState.h"
 #include "support/EngineRender.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // with its result handler and its 500 ms close grace, and editors that close under an open menu.
 
 #include "editor/PluginEditor.h"
-#include "engine/PluginBundle.h"
+#include "engine/plugin/PluginBundle.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"

@@ -1,7 +1,7 @@
 // Preset files: loading them, refusing damaged ones, and the state reader they share with the host's
 // state, fuzzed.
 
-#include "engine/ParameterState.h"
+#include "engine/plugin/ParameterState.h"
 #include "support/PresetFiles.h"
 
 #include <gtest/gtest.h>

@@ -7,12 +7,12 @@
 // parameters must be given exactly once, inside its range and on its step. Anything else stops the
 // build with a message naming the file and line, so that a broken preset never ships. Nothing is
 // written unless every source is valid. The parameters' ranges and steps come from the plug-in's own
-// table (engine/ParameterTable.h), which needs nothing of the plug-in's build.
+// table (engine/dsp/ParameterTable.h), which needs nothing of the plug-in's build.
 
 #include <juce_core/juce_core.h>
 #include <juce_data_structures/juce_data_structures.h>
 
-#include "engine/ParameterTable.h"
+#include "engine/dsp/ParameterTable.h"
 
 #include <charconv>
 #include <cmath>

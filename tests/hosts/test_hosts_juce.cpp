@@ -3,7 +3,7 @@
 // texts, and the audio of the whole chain. (The saved state: test_hosts_recall.)
 
 #include "HostTests.h"
-#include "engine/ParameterTable.h"
+#include "engine/dsp/ParameterTable.h"
 
 #include <cmath>
 

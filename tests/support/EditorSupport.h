@@ -1,7 +1,7 @@
 #pragma once
 
 #include "editor/PluginEditor.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "EditorView.h"
 #include "HostKit.h"
 #include "XErrors.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

@@ -1,5 +1,5 @@
-#include "engine/LevelDetector.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/LevelDetector.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/SmoothingFilter.h"
+#include "engine/dsp/SmoothingFilter.h"
 
 // Attack/release ballistics on the gain change, in double precision, with attack and release
 // times that can follow the detector's crest factor.

@@ -3,7 +3,7 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_dsp/juce_dsp.h>
 
-#include "engine/VectorMath.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>

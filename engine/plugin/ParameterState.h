@@ -1,10 +1,12 @@
 #pragma once
 
+#include "engine/plugin/StateReader.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
-// Reading parameter states that come from outside: host projects and preset files. The framework's
-// own value-tree reader trusts its input (a corrupt count makes it allocate gigabytes or loop for
-// billions of rounds), so states are parsed here with every count checked against the bytes left.
+// Restoring parameter states that come from outside, host projects and preset files: which values a
+// parsed state may hand to the parameter tree, and how exactly they come back. The bytes are read by
+// the bounded tree reader (StateReader.h).
 namespace ParameterState
 {
 // The parameter tree's state for a host project, with each parameter's value exactly as the
@@ -23,10 +25,6 @@ enum class Recall
     preset,
     exact
 };
-
-// Parses the framework's binary value-tree format. Returns an invalid tree for anything that is
-// not one complete, well-formed tree.
-juce::ValueTree parse (const void* data, size_t numBytes);
 
 // Makes a parsed tree safe to hand to the parameter tree: the root must have the parameter tree's
 // state type, and it is replaced by a tree that holds one "PARAM" entry per parameter, with an id

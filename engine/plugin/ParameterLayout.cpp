@@ -1,21 +1,8 @@
-#include "engine/ParameterLayout.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/ParameterLayout.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
-
-namespace FrequencyMapping
-{
-float toHz (float normalised) noexcept { return 20.0f * std::exp2 (10.0f * normalised); }
-
-float toNormalised (float hz) noexcept { return std::log (hz / 20.0f) / 0.693147f / 10.0f; }
-
-juce::NormalisableRange<float> makeRange()
-{
-    return { 20.0f, 20000.0f, [] (float, float, float normalised) { return toHz (normalised); },
-             [] (float, float, float hz) { return toNormalised (hz); } };
-}
-} // namespace FrequencyMapping
 
 namespace eq
 {

@@ -1,6 +1,6 @@
-#include "engine/PluginProcessor.h"
-#include "engine/ParameterIds.h"
-#include "engine/ParameterState.h"
+#include "engine/plugin/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/ParameterState.h"
 
 #include <BinaryData.h>
 

@@ -1,4 +1,4 @@
-#include "engine/ConsoleConvolution.h"
+#include "engine/dsp/ConsoleConvolution.h"
 
 #include <cfloat>
 #include <cmath>

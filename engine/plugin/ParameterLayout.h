@@ -1,18 +1,11 @@
 #pragma once
 
-#include "engine/ParameterTable.h"
+#include "engine/dsp/FrequencyMapping.h"
+#include "engine/dsp/ParameterTable.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <memory>
-
-// The ten-octave logarithmic axis shared by the band frequencies and the editor's graph.
-namespace FrequencyMapping
-{
-float toHz (float normalised) noexcept;
-float toNormalised (float hz) noexcept;
-juce::NormalisableRange<float> makeRange();
-} // namespace FrequencyMapping
 
 // The factories of the band parameters. Each fixes what its table row (ParameterTable::bandParameter)
 // shares among the three bands.

@@ -1,6 +1,6 @@
-#include "engine/ParameterIds.h"
-#include "engine/ParameterTable.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/dsp/ParameterTable.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
 #include <thread>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/ParameterIds.h"
-#include "engine/ParameterText.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/dsp/ParameterText.h"
 
 #include <juce_core/juce_core.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 
 #include <juce_core/juce_core.h>
 
