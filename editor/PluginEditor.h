@@ -127,6 +127,7 @@ public:
     juce::ImageButton powerButton;
 
     juce::PopupMenu presetMenu;
+    std::unique_ptr<juce::Timer> presetMenuGrace; // clears presetMenu a while after it closed
     std::array<juce::PopupMenu, 6> categoryMenus;
     juce::Array<juce::File> presetFiles;
     int currentPresetIndex = 0;

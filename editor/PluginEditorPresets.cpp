@@ -18,6 +18,25 @@ const char* const categoryNames[] = { "Bus", "Vocal", "Drum", "Guitar", "Bass", 
 // mouse, so without this the click on PRESETS that closes the menu would open it again at once.
 constexpr int menuCloseGraceMs = 500;
 
+// Calls its function once, a while after it was last started. Its owner deletes it, so unlike the
+// framework's callAfterDelay nothing is left behind when the framework shuts down before it fires.
+class DelayedCall final : public juce::Timer
+{
+public:
+    explicit DelayedCall (std::function<void()> f)
+        : function (std::move (f))
+    {}
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        function();
+    }
+
+    std::function<void()> function;
+};
+
 // The category sub-menu of a preset, or -1 for a preset that the menu does not show.
 int categoryOf (const juce::File& preset)
 {
@@ -69,6 +88,7 @@ void MorvikAudioProcessorEditor::installPresetBrowser()
     presetButton.onClick = [this] { presetButtonClicked(); };
     previousPresetButton.onClick = [this] { stepPreset (-1); };
     nextPresetButton.onClick = [this] { stepPreset (1); };
+    presetMenuGrace = std::make_unique<DelayedCall> ([this] { presetMenu.clear(); });
 }
 
 void MorvikAudioProcessorEditor::showPresetCaption()
@@ -142,10 +162,7 @@ void MorvikAudioProcessorEditor::presetMenuClosed (juce::Component::SafePointer<
     if (editor == nullptr)
         return;
 
-    juce::Timer::callAfterDelay (menuCloseGraceMs, [editor] {
-        if (editor != nullptr)
-            editor->presetMenu.clear();
-    });
+    editor->presetMenuGrace->startTimer (menuCloseGraceMs);
 
     for (auto& menu : editor->categoryMenus)
         menu.clear();

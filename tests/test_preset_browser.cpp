@@ -21,7 +21,7 @@ void pump()
     bool delivered = false;
     juce::MessageManager::callAsync ([&delivered] { delivered = true; });
     while (! delivered)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+        test::pumpMessages (1);
 }
 
 // Lets the menu's 500 ms grace time run out.
