@@ -4,7 +4,7 @@
 // the 33 ms timer paints about 30 times a second.
 
 #include "editor/SpectrumAnalyzer.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <benchmark/benchmark.h>
 

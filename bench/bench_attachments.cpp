@@ -2,8 +2,8 @@
 // automation) while the editor's attachments listen: none, ours, or the framework's on the band gain.
 
 #include "editor/ParameterAttachments.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>

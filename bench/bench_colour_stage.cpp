@@ -1,8 +1,8 @@
 // Cost of the colour stage on 512-sample stereo chunks at 48 kHz. The counter "ns_per_frame" is
 // the time per stereo sample frame.
 
-#include "engine/ConsoleConvolution.h"
-#include "engine/Grain.h"
+#include "engine/dsp/ConsoleConvolution.h"
+#include "engine/dsp/Grain.h"
 
 #include <BinaryData.h>
 #include <benchmark/benchmark.h>

@@ -1,4 +1,4 @@
-#include "engine/Compressor.h"
+#include "engine/dsp/Compressor.h"
 
 #include <benchmark/benchmark.h>
 

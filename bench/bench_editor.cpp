@@ -3,7 +3,7 @@
 // all with the software renderer.
 
 #include "editor/PluginEditor.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
-// The look-and-feel: building it (typeface and nine bitmaps, decoded or from the image cache) and
+// The look-and-feel: building it (typeface and nine bitmaps, decoded or from the image cache),
 // drawing each kind of widget it skins at the editor's default size and at twice that (the largest
-// window). Run under xvfb-run: the framework's desktop wants a display.
+// window), and scaling a bitmap to a new size. Run under xvfb-run: the framework's desktop wants a display.
 
 #include "editor/Look.h"
 
@@ -139,6 +139,19 @@ void drawWidget (benchmark::State& state)
 BENCHMARK (drawWidget)
     ->ArgsProduct ({ benchmark::CreateDenseRange (0, kinds - 1, 1), { 1, 2 } })
     ->Unit (benchmark::kMicrosecond);
+
+// Scaling a bitmap to the size it is shown at, which the look does once per size: the large knob in
+// the default and the largest window, and the PRESETS pill's image at the button's height.
+void resampleBitmap (benchmark::State& state)
+{
+    Look look;
+    const auto& image = state.range (0) == 0 ? look.knob : look.wideOff;
+    const auto height = (int) state.range (1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize (
+            Look::resampled (image, image.getWidth() * height / image.getHeight(), height).getWidth());
+}
+BENCHMARK (resampleBitmap)->Args ({ 0, 179 })->Args ({ 0, 358 })->Args ({ 1, 39 })->Unit (benchmark::kMicrosecond);
 } // namespace
 
 int main (int argc, char** argv)

@@ -6,8 +6,8 @@
 #include "editor/Frame.h"
 #include "editor/FrequencyCurve.h"
 #include "editor/Meter.h"
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>
@@ -42,7 +42,7 @@ void curveRebuild (benchmark::State& state)
 {
     MorvikAudioProcessor processor;
     processor.prepareToPlay (48000.0, 512);
-    set (processor, 1, ParameterIds::bandType, 0.0f);
+    set (processor, 1, ParameterIds::bandType, ParameterTable::valueOf (BandType::lowCut));
     set (processor, 2, ParameterIds::bandGain, 6.0f);
     set (processor, 3, ParameterIds::bandGain, -9.0f);
 

@@ -1,8 +1,8 @@
 // The whole processor's cost per stereo frame, driven directly (no host in between), at the rates
 // and block sizes hosts commonly use, plus the heap one instance takes (created and prepared).
 
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/AllocationCounter.h"
 
 #include <benchmark/benchmark.h>

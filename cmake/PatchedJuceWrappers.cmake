@@ -130,7 +130,7 @@ morvik_wrapper_patch("VST3 state trailer: the checked reader's declaration"
 #include "../utility/juce_CheckSettingMacros.h"
 ]=] [=[
 #include "../utility/juce_CheckSettingMacros.h"
-#include "engine/ParameterState.h" // Morvik: the checked value-tree reader
+#include "engine/plugin/ParameterState.h" // Morvik: the checked value-tree reader
 ]=])
 morvik_end_wrapper_patch()
 

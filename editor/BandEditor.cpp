@@ -1,5 +1,5 @@
 #include "editor/BandEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 
 BandEditor::BandEditor (juce::AudioProcessorValueTreeState& parameters, int band)
     : apvts (parameters)

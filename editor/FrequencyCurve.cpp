@@ -2,8 +2,9 @@
 
 #include "editor/Look.h"
 #include "editor/Utils.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
@@ -30,7 +31,7 @@ FrequencyCurve::FrequencyCurve (MorvikAudioProcessor& processor)
     setPaintingIsUnclipped (true);
 
     for (size_t i = 0; i < frequencies.size(); ++i)
-        frequencies[i] = 20.0 * std::pow (2.0, (double) i / (double) pointsPerOctave);
+        frequencies[i] = FrequencyMapping::hzAt ((double) i / (double) pointsPerOctave);
 
     for (auto& magnitudes : bandMagnitudes)
         magnitudes.assign ((size_t) numPoints, 1.0);
@@ -76,38 +77,42 @@ void FrequencyCurve::drawFrequencyCurve()
 {
     const double rate = audioProcessor.sampleRate.load();
 
-    if (rate != drawnSampleRate && rate > 0.0)
+    if (rate != unitCircleRate && rate > 0.0)
+    {
         for (size_t i = 0; i < unitCircle.size(); ++i)
             unitCircle[i] = std::polar (1.0, -juce::MathConstants<double>::twoPi * frequencies[i] / rate);
+        unitCircleRate = rate;
+    }
 
     drawnSampleRate = rate;
     std::fill (totalMagnitude.begin(), totalMagnitude.end(), 1.0);
 
-    for (size_t b = 0; b < bandMagnitudes.size(); ++b)
+    // Until a rate is known there is no response to show (the Standalone without an audio device
+    // never learns one): the curve stays flat.
+    for (size_t b = 0; b < bandMagnitudes.size() && rate > 0.0; ++b)
     {
         auto& band = audioProcessor.bands[b];
         if (! (band.on->load() > 0.5f))
             continue;
 
-        auto& magnitudes = bandMagnitudes[b];
-
-        if (rate > 0.0)
+        // A set of zeros is one the engine has not computed for this rate yet; the band counts as
+        // flat, and the curve is drawn again at the next tick, when the set may have arrived.
+        const auto set = band.readCoefficients();
+        if (std::all_of (set.begin(), set.end(), [] (float c) { return c == 0.0f; }))
         {
-            // |(b0 + b1 z + b2 z^2) / (1 + a1 z + a2 z^2)| at z = e^(-jw), from one consistent set.
-            const auto set = band.readCoefficients();
-            const double b0 = set[0], b1 = set[1], b2 = set[2], a1 = set[3], a2 = set[4];
-
-            for (size_t i = 0; i < magnitudes.size(); ++i)
-            {
-                const auto z = unitCircle[i];
-                const auto z2 = z * z;
-                magnitudes[i] = std::abs ((b0 + b1 * z + b2 * z2) / (1.0 + a1 * z + a2 * z2));
-            }
+            drawnSampleRate = -1.0;
+            continue;
         }
-        else
+
+        // |(b0 + b1 z + b2 z^2) / (1 + a1 z + a2 z^2)| at z = e^(-jw), from one consistent set.
+        auto& magnitudes = bandMagnitudes[b];
+        const double b0 = set[0], b1 = set[1], b2 = set[2], a1 = set[3], a2 = set[4];
+
+        for (size_t i = 0; i < magnitudes.size(); ++i)
         {
-            // With no sample rate the response is undefined; it is drawn at the floor.
-            std::fill (magnitudes.begin(), magnitudes.end(), 0.0);
+            const auto z = unitCircle[i];
+            const auto z2 = z * z;
+            magnitudes[i] = std::abs ((b0 + b1 * z + b2 * z2) / (1.0 + a1 * z + a2 * z2));
         }
 
         juce::FloatVectorOperations::multiply (totalMagnitude.data(), magnitudes.data(), numPoints);

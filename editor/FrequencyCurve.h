@@ -31,8 +31,9 @@ public:
     // Message thread: rebuilds both paths from the bands' current coefficient sets. Allocates nothing.
     void drawFrequencyCurve();
 
-    // Message thread: rebuilds when a band parameter changed or the sample rate differs from the one
-    // the curve was drawn for; true when it did, and the caller repaints the graph.
+    // Message thread: rebuilds when a band parameter changed, the sample rate differs from the one
+    // the curve was drawn for, or a band had no coefficients yet; true when it did, and the caller
+    // repaints the graph.
     bool rebuildIfStale();
 
     static constexpr int numPoints = 600;
@@ -54,6 +55,8 @@ private:
     std::atomic<bool> stale { false };
     // e^(-j 2 pi f / fs) at each frequency for the rate last drawn with; shared by the three bands.
     std::vector<std::complex<double>> unitCircle;
+    double unitCircleRate = 0.0;
+    // The rate the curve was drawn for; -1 while a band's coefficients for it were still missing.
     double drawnSampleRate = 0.0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FrequencyCurve)

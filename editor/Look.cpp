@@ -4,6 +4,10 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+
 namespace
 {
 juce::Image embeddedImage (const char* data, int size) { return juce::ImageCache::getFromMemory (data, size); }
@@ -14,6 +18,51 @@ void drawWhole (juce::Graphics& g, const juce::Image& image, int x, int y, int w
     g.drawImage (image, x, y, w, h, 0, 0, image.getWidth(), image.getHeight());
 }
 
+// A length in the drawing's own units as device pixels (more than one per unit on a scaled display).
+int devicePixels (const juce::Graphics& g, double length)
+{
+    return juce::roundToInt (length * g.getInternalContext().getPhysicalPixelScaleFactor());
+}
+
+// Along one axis of a resampling: the source pixels that make each destination pixel, and their
+// weights, which sum to 1 for every destination pixel.
+struct Taps
+{
+    std::vector<int> first, count;
+    std::vector<float> weights; // count[d] entries for each destination pixel d, in order
+
+    Taps (int sourceSize, int destSize)
+    {
+        const double ratio = (double) sourceSize / (double) destSize;
+
+        for (int d = 0; d < destSize; ++d)
+        {
+            if (ratio > 1.0)
+            {
+                // The destination pixel's footprint, [from, to) in source pixels, averaged.
+                const double from = d * ratio, to = from + ratio;
+                const int start = (int) from, end = juce::jmin (sourceSize, (int) std::ceil (to));
+                first.push_back (start);
+                count.push_back (end - start);
+                for (int s = start; s < end; ++s)
+                    weights.push_back ((float) ((juce::jmin (to, s + 1.0) - juce::jmax (from, (double) s)) / ratio));
+            }
+            else
+            {
+                // Linear between the two source pixels whose centres are nearest.
+                const double centre = juce::jlimit (0.0, sourceSize - 1.0, (d + 0.5) * ratio - 0.5);
+                const int start = (int) centre;
+                const auto fraction = (float) (centre - start);
+                first.push_back (start);
+                count.push_back (start + 1 < sourceSize ? 2 : 1);
+                weights.push_back (start + 1 < sourceSize ? 1.0f - fraction : 1.0f);
+                if (start + 1 < sourceSize)
+                    weights.push_back (fraction);
+            }
+        }
+    }
+};
+
 bool isHot (const juce::Component& c) { return c.isMouseOverOrDragging() && c.isEnabled(); }
 
 // A widget coloured exactly transparentPelko asks for no skin or frame; a colour of alpha 0 with
@@ -22,12 +71,8 @@ bool isMarkedBare (const juce::Component& c, int colourId) { return c.findColour
 } // namespace
 
 Look::Look()
+    : typeface (createTypeface (BinaryData::manrope_medium_ttf, (size_t) BinaryData::manrope_medium_ttfSize))
 {
-    if (auto typeface = createTypeface (BinaryData::manrope_medium_ttf, (size_t) BinaryData::manrope_medium_ttfSize))
-        setDefaultSansSerifTypeface (typeface);
-
-    juce::LookAndFeel::setDefaultLookAndFeel (this);
-
     // Later entries for the same ID win.
     const std::pair<int, juce::Colour> table[] = {
         { juce::Label::textColourId, greyWhitePelko },
@@ -87,8 +132,112 @@ Look::Look()
     wideOn = embeddedImage (BinaryData::wide_on_png, BinaryData::wide_on_pngSize);
 }
 
-// The default look-and-feel is held weakly by the framework, so it falls back to its own when this goes.
 Look::~Look() = default;
+
+juce::Font Look::font (float height) const
+{
+    return typeface != nullptr ? juce::Font (typeface).withHeight (height) : juce::Font (height, juce::Font::plain);
+}
+
+juce::Image Look::sized (const juce::Image& image, int width, int height)
+{
+    width = juce::jmax (1, width);
+    height = juce::jmax (1, height);
+
+    if (! image.isValid() || (image.getWidth() == width && image.getHeight() == height))
+        return image;
+
+    ++useCount;
+    for (auto& entry : sizedImages)
+        if (entry.source == image && entry.image.getWidth() == width && entry.image.getHeight() == height)
+        {
+            entry.lastUse = useCount;
+            return entry.image;
+        }
+
+    // A window being resized passes through many sizes; only the recent ones stay.
+    if (sizedImages.size() >= maxSizedImages)
+        sizedImages.erase (std::min_element (sizedImages.begin(), sizedImages.end(),
+                                             [] (const auto& a, const auto& b) { return a.lastUse < b.lastUse; }));
+
+    sizedImages.push_back ({ image, resampled (image, width, height), useCount });
+    return sizedImages.back().image;
+}
+
+juce::Image Look::resampled (const juce::Image& image, int width, int height)
+{
+    width = juce::jmax (1, width);
+    height = juce::jmax (1, height);
+    juce::Image result (juce::Image::ARGB, width, height, true);
+
+    if (! image.isValid())
+        return result;
+
+    // Premultiplied components average correctly, so transparent pixels lend no colour to their
+    // neighbours. Rows first, into floats (alpha, red, green, blue per pixel), then columns.
+    const auto source = image.convertedToFormat (juce::Image::ARGB);
+    const int sourceWidth = source.getWidth(), sourceHeight = source.getHeight();
+    const Taps across (sourceWidth, width), down (sourceHeight, height);
+    const auto rowLength = (size_t) width * 4;
+    std::vector<float> rows ((size_t) sourceHeight * rowLength);
+
+    {
+        const juce::Image::BitmapData in (source, juce::Image::BitmapData::readOnly);
+        for (int y = 0; y < sourceHeight; ++y)
+        {
+            const auto* line = in.getLinePointer (y);
+            auto* sum = rows.data() + (size_t) y * rowLength;
+            const auto* weight = across.weights.data();
+
+            for (int x = 0; x < width; ++x, sum += 4)
+            {
+                const auto* p = line + across.first[(size_t) x] * in.pixelStride;
+                float a = 0.0f, r = 0.0f, g = 0.0f, b = 0.0f;
+                for (int k = across.count[(size_t) x]; --k >= 0; p += in.pixelStride)
+                {
+                    const auto& pixel = *reinterpret_cast<const juce::PixelARGB*> (p);
+                    const auto w = *weight++;
+                    a += w * pixel.getAlpha();
+                    r += w * pixel.getRed();
+                    g += w * pixel.getGreen();
+                    b += w * pixel.getBlue();
+                }
+                sum[0] = a;
+                sum[1] = r;
+                sum[2] = g;
+                sum[3] = b;
+            }
+        }
+    }
+
+    const juce::Image::BitmapData out (result, juce::Image::BitmapData::writeOnly);
+    const auto toByte = [] (float v) { return (juce::uint8) juce::jlimit (0, 255, juce::roundToInt (v)); };
+    std::vector<float> sum (rowLength);
+    const auto* weight = down.weights.data();
+
+    for (int y = 0; y < height; ++y)
+    {
+        std::fill (sum.begin(), sum.end(), 0.0f);
+        for (int k = 0; k < down.count[(size_t) y]; ++k)
+        {
+            const auto w = *weight++;
+            const auto* row = rows.data() + (size_t) (down.first[(size_t) y] + k) * rowLength;
+            for (size_t i = 0; i < rowLength; ++i)
+                sum[i] += w * row[i];
+        }
+
+        for (int x = 0; x < width; ++x)
+        {
+            const auto* v = sum.data() + (size_t) x * 4;
+            const auto alpha = toByte (v[0]);
+            reinterpret_cast<juce::PixelARGB*> (out.getPixelPointer (x, y))
+                ->setARGB (alpha, juce::jmin (alpha, toByte (v[1])), juce::jmin (alpha, toByte (v[2])),
+                           juce::jmin (alpha, toByte (v[3])));
+        }
+    }
+
+    return result;
+}
 
 juce::Typeface::Ptr Look::createTypeface (const void* data, size_t size)
 {
@@ -117,24 +266,31 @@ juce::Typeface::Ptr Look::createTypeface (const void* data, size_t size)
 }
 
 //==============================================================================
-void Look::drawButtonSkin (juce::Graphics& g, const juce::Button& button, bool threeSlice) const
+void Look::drawButtonSkin (juce::Graphics& g, const juce::Button& button, bool threeSlice)
 {
     const auto w = button.getWidth(), h = button.getHeight();
     const auto on = button.getToggleState();
 
     if (w == h)
     {
-        drawWhole (g, on ? squareOn : squareOff, 0, 0, w, w);
+        drawWhole (g, sized (on ? squareOn : squareOff, devicePixels (g, w), devicePixels (g, w)), 0, 0, w, w);
         return;
     }
 
     if (! threeSlice || (2 * h - 2 < w && w < 2 * h + 2))
     {
-        drawWhole (g, on ? pillOn : pillOff, 0, 0, w, h);
+        drawWhole (g, sized (on ? pillOn : pillOff, devicePixels (g, w), devicePixels (g, h)), 0, 0, w, h);
         return;
     }
 
-    const auto& image = on ? wideOn : wideOff;
+    // The slices keep the image's proportions, so it is scaled once to the button's height and the
+    // caps are copied from it at their own size.
+    const auto& source = on ? wideOn : wideOff;
+    if (! source.isValid())
+        return;
+
+    const auto image =
+        sized (source, devicePixels (g, (double) h * source.getWidth() / source.getHeight()), devicePixels (g, h));
     const auto iw = image.getWidth(), ih = image.getHeight();
 
     if (w >= 2 * h + 2)
@@ -189,7 +345,7 @@ void Look::drawButtonText (juce::Graphics& g, juce::TextButton& button, bool, bo
     if (yIndent <= 0)
         return;
 
-    g.setFont (juce::Font (0.3f * (float) h, juce::Font::plain));
+    g.setFont (font (0.3f * (float) h));
     g.setColour (
         button
             .findColour (button.getToggleState() ? juce::TextButton::textColourOnId : juce::TextButton::textColourOffId)
@@ -217,22 +373,24 @@ void Look::drawImageButton (juce::Graphics& g, juce::Image* image, int imageX, i
     if (image != nullptr && image->isValid())
     {
         // The symbol takes 40 % of its box, moved by 30 % of the button, so it sits on the skin's face.
+        const auto area = juce::Rectangle<int> (imageX, imageY, imageW, imageH)
+                              .toFloat()
+                              .transformedBy (juce::AffineTransform::scale (0.4f).translated (
+                                  0.3f * (float) button.getWidth(), 0.3f * (float) button.getHeight()));
+        const auto symbol = sized (*image, devicePixels (g, area.getWidth()), devicePixels (g, area.getHeight()));
         const auto t = juce::RectanglePlacement (juce::RectanglePlacement::stretchToFit)
-                           .getTransformToFit (image->getBounds().toFloat(),
-                                               juce::Rectangle<int> (imageX, imageY, imageW, imageH).toFloat())
-                           .scaled (0.4f)
-                           .translated (0.3f * (float) button.getWidth(), 0.3f * (float) button.getHeight());
+                           .getTransformToFit (symbol.getBounds().toFloat(), area);
 
         if (! overlayColour.isOpaque())
         {
             g.setOpacity (button.isEnabled() ? imageOpacity : 0.3f * imageOpacity);
-            g.drawImageTransformed (*image, t, false);
+            g.drawImageTransformed (symbol, t, false);
         }
 
         if (! overlayColour.isTransparent())
         {
             g.setColour (overlayColour);
-            g.drawImageTransformed (*image, t, true);
+            g.drawImageTransformed (symbol, t, true);
         }
     }
 
@@ -281,7 +439,6 @@ void Look::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& are
 
     auto font = getPopupMenuFont();
     font.setHeight (0.64f * ah);
-    font.setBold (false);
     g.setFont (font);
 
     if (hasSubMenu)
@@ -310,7 +467,8 @@ void Look::drawPopupMenuItem (juce::Graphics& g, const juce::Rectangle<int>& are
 void Look::drawPopupMenuSectionHeader (juce::Graphics& g, const juce::Rectangle<int>& area,
                                        const juce::String& sectionName)
 {
-    g.setFont (getPopupMenuFont().boldened());
+    // The embedded typeface has one weight, which the header shares with the items.
+    g.setFont (getPopupMenuFont());
     g.setColour (findColour (juce::PopupMenu::headerTextColourId));
     g.drawFittedText (sectionName, area, juce::Justification::centred, 1);
 }
@@ -328,15 +486,17 @@ void Look::drawComboBox (juce::Graphics& g, int width, int height, bool, int but
     g.drawRoundedRectangle (box, corner, 2.0f);
 
     g.setColour (whitePelko);
-    g.setFont (juce::Font ((float) buttonW, juce::Font::plain));
+    g.setFont (font ((float) buttonW));
     g.drawText (":", buttonX, buttonY, buttonW, buttonH, juce::Justification::left, true);
 }
 
 juce::Font Look::getLabelFont (juce::Label& label)
 {
-    label.setFont (juce::Font (labelFontHeight, juce::Font::plain));
+    label.setFont (font (labelFontHeight));
     return label.getFont();
 }
+
+juce::Font Look::getPopupMenuFont() { return font (17.0f); }
 
 //==============================================================================
 void Look::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int height, float sliderPos, float, float,
@@ -357,7 +517,8 @@ void Look::drawLinearSlider (juce::Graphics& g, int x, int y, int width, int hei
     if (! slider.isEnabled())
         return;
 
-    drawWhole (g, sliderThumb, (int) (0.9f * sliderPos - 0.08f * w), 0, height, height);
+    drawWhole (g, sized (sliderThumb, devicePixels (g, height), devicePixels (g, height)),
+               (int) (0.9f * sliderPos - 0.08f * w), 0, height, height);
 
     if (slider.isMouseOverOrDragging())
     {
@@ -375,8 +536,10 @@ void Look::drawRotarySlider (juce::Graphics& g, int x, int y, int width, int hei
 
     // The knob is as wide as the slider and raised by a tenth of it; its value box sits below.
     const juce::Rectangle<int> knobArea (0, (int) (-0.1f * w), width, width);
+    const auto knobPixels = devicePixels (g, width);
     g.setImageResamplingQuality (juce::Graphics::highResamplingQuality);
-    drawWhole (g, knob, knobArea.getX(), knobArea.getY(), knobArea.getWidth(), knobArea.getHeight());
+    drawWhole (g, sized (knob, knobPixels, knobPixels), knobArea.getX(), knobArea.getY(), knobArea.getWidth(),
+               knobArea.getHeight());
 
     const auto angle = rotaryStartAngle + sliderPosProportional * (rotaryEndAngle - rotaryStartAngle);
     juce::Path pointer;
@@ -387,7 +550,8 @@ void Look::drawRotarySlider (juce::Graphics& g, int x, int y, int width, int hei
 
     const auto drawHover = [&] {
         if (hot)
-            drawWhole (g, knobHover, knobArea.getX(), knobArea.getY(), knobArea.getWidth(), knobArea.getHeight());
+            drawWhole (g, sized (knobHover, knobPixels, knobPixels), knobArea.getX(), knobArea.getY(),
+                       knobArea.getWidth(), knobArea.getHeight());
     };
 
     if (isMarkedBare (slider, juce::Slider::textBoxTextColourId))
@@ -416,6 +580,6 @@ juce::Label* Look::createSliderTextBox (juce::Slider& slider)
         return label;
 
     label->setColour (juce::Label::textColourId, slider.isMouseOverOrDragging() ? purpleFlashPelko : greyTextBoxPelko);
-    label->setFont (juce::Font (label->getFont().getHeight() - 2.0f, juce::Font::plain));
+    label->setFont (font (label->getFont().getHeight() - 2.0f));
     return label;
 }

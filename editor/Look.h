@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <vector>
+
 //==============================================================================
 // The editor's colour palette: every editor file names its colours through these, so the scheme is
 // defined here and nowhere else. transparentPelko doubles as a marker that turns off a button's skin
@@ -41,10 +43,12 @@ inline const juce::Colour lightPelko2 { 0x33E6E6E6 };
 inline const juce::Colour maskTextBox { 0x66121213 };
 
 //==============================================================================
-// The editor's look-and-feel. Constructing it also makes it the process-wide default, so popup menus
-// and anything else without a look of its own use it too. Buttons, knobs and the linear slider are
-// drawn from bitmaps (shared through juce::ImageCache, so a reopened editor decodes nothing);
-// menus, combo boxes and labels use the embedded typeface.
+// The editor's look-and-feel. It is set on the editor and on the menus the editor opens, and never
+// made the process-wide default: in the Standalone the application's own window shares the process,
+// and its buttons, menus and dialogs keep the framework's look. So every text it draws names the
+// embedded typeface itself rather than the default face. Buttons, knobs and the linear slider are
+// drawn from bitmaps (shared through juce::ImageCache, so a reopened editor decodes nothing), each
+// scaled once to the size it is shown at; menus, combo boxes and labels use the embedded typeface.
 class Look : public juce::LookAndFeel_V4
 {
 public:
@@ -70,6 +74,7 @@ public:
     void drawRotarySlider (juce::Graphics&, int x, int y, int width, int height, float sliderPosProportional,
                            float rotaryStartAngle, float rotaryEndAngle, juce::Slider&) override;
     juce::Label* createSliderTextBox (juce::Slider&) override;
+    juce::Font getPopupMenuFont() override;
     void drawImageButton (juce::Graphics&, juce::Image*, int imageX, int imageY, int imageW, int imageH,
                           const juce::Colour& overlayColour, float imageOpacity, juce::ImageButton&) override;
 
@@ -87,9 +92,33 @@ public:
     // The label font height; the editor's layout sets it from the window width.
     float labelFontHeight = 16.0f;
 
+    // A plain font of the embedded typeface (the framework's default face when there is none).
+    juce::Font font (float height) const;
+
+    // The image at a size in device pixels, made by resampled() once and kept while it is in use:
+    // the framework's own image drawing interpolates between four neighbouring pixels only, so a
+    // bitmap shown at less than half its size would lose thin lines between its samples.
+    juce::Image sized (const juce::Image& image, int width, int height);
+
+    // The image at a new size: each pixel the average of the source area it covers when shrinking,
+    // linear interpolation between the nearest pixels when growing. Always ARGB.
+    static juce::Image resampled (const juce::Image& image, int width, int height);
+
+    struct SizedImage
+    {
+        juce::Image source, image;
+        juce::uint64 lastUse;
+    };
+    // The sized images kept, at most maxSizedImages; the least recently used goes first.
+    std::vector<SizedImage> sizedImages;
+    static constexpr size_t maxSizedImages = 40;
+
 private:
-    void drawButtonSkin (juce::Graphics&, const juce::Button&, bool threeSlice) const;
+    void drawButtonSkin (juce::Graphics&, const juce::Button&, bool threeSlice);
     static void drawHoverOverlay (juce::Graphics&, const juce::Component&);
+
+    juce::Typeface::Ptr typeface;
+    juce::uint64 useCount = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Look)
 };

@@ -5,8 +5,8 @@
 #include <array>
 
 // The meter's history plot: gain reduction and input level as two mirrored polar shapes, the
-// newest value at the top and older values running down both sides to the bottom. The editor's
-// timer writes the histories (index 0 newest) and repaints; nothing else feeds them.
+// newest value at the top and older values running down both sides to the bottom. The meter
+// writes the histories (index 0 newest) when the editor hands it values, and repaints.
 class MeterNeedle : public juce::Component
 {
 public:

@@ -1,7 +1,42 @@
 #include "editor/ParameterAttachments.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace RealtimeSafe
 {
+// Runs for as long as any attachment exists: starting a timer when a change comes in would mean
+// starting it from the audio thread, which is what these classes exist to avoid. Each tick is one
+// atomic exchange per attachment, all on one message. Attachments join and leave on the message
+// thread only, so the list needs no lock.
+class ParameterAttachment::Poll : private juce::Timer
+{
+public:
+    Poll() { startTimerHz (pollRateHz); }
+    ~Poll() override { stopTimer(); }
+
+    void add (ParameterAttachment& attachment) { attachments.push_back (&attachment); }
+    void remove (ParameterAttachment& attachment)
+    {
+        attachments.erase (std::find (attachments.begin(), attachments.end(), &attachment));
+    }
+
+private:
+    void timerCallback() override
+    {
+        // A callback may make or remove attachments (a control reacting to its value). Walking by
+        // index stays valid either way; one skipped because the list moved keeps its flag raised
+        // for the next tick. The poll itself stays until the walk is over, even if the last
+        // attachment goes meanwhile.
+        const juce::SharedResourcePointer<Poll> keep;
+
+        for (size_t i = 0; i < attachments.size(); ++i)
+            attachments[i]->deliverChangeMadeElsewhere();
+    }
+
+    std::vector<ParameterAttachment*> attachments;
+};
+
 ParameterAttachment::ParameterAttachment (juce::RangedAudioParameter& p, std::function<void (float)> changed,
                                           juce::UndoManager* um)
     : parameter (p),
@@ -11,19 +46,15 @@ ParameterAttachment::ParameterAttachment (juce::RangedAudioParameter& p, std::fu
 {
     JUCE_ASSERT_MESSAGE_THREAD
     parameter.addListener (this);
-
-    // The timer runs for the attachment's whole life: starting it when a change comes in would
-    // mean starting it from the audio thread, which is what this class exists to avoid. Each tick
-    // is one atomic exchange, and the framework calls all due timers from one message anyway.
-    startTimerHz (pollRateHz);
+    poll->add (*this);
 }
 
 ParameterAttachment::~ParameterAttachment()
 {
     // The parameter calls its listeners under the same lock, so once this returns no other thread
-    // is inside parameterValueChanged; a flag still raised is dropped with the timer.
+    // is inside parameterValueChanged; a flag still raised is dropped with the attachment.
     parameter.removeListener (this);
-    stopTimer();
+    poll->remove (*this);
 }
 
 void ParameterAttachment::sendInitialUpdate()
@@ -81,7 +112,7 @@ void ParameterAttachment::parameterValueChanged (int, float newValue)
         callback (parameter.convertFrom0to1 (newValue));
 }
 
-void ParameterAttachment::timerCallback()
+void ParameterAttachment::deliverChangeMadeElsewhere()
 {
     // The flag is lowered before the value is read, so a change racing with this tick raises it
     // again and is reported at the next one.

@@ -13,13 +13,14 @@
 // they are on the message thread through a call that takes a mutex. Automation runs on the audio
 // thread, so with the editor open every automated change broke the rule that listeners there only
 // store atomics. These classes behave like the framework's on the message thread; from any other
-// thread the listener raises one atomic flag, which the message thread polls.
+// thread the listener raises one atomic flag, which the message thread polls. One timer polls every
+// attachment that exists, rather than a timer each.
 namespace RealtimeSafe
 {
 // Drop-in for juce::ParameterAttachment. The callback always runs on the message thread: at once
 // for a change made there, otherwise at the next poll, with the parameter's value at that time.
 // Construct and destroy it on the message thread.
-class ParameterAttachment : private juce::AudioProcessorParameter::Listener, private juce::Timer
+class ParameterAttachment : private juce::AudioProcessorParameter::Listener
 {
 public:
     // How often the message thread looks for changes made on other threads: about the editor's
@@ -43,7 +44,8 @@ public:
 private:
     void parameterValueChanged (int, float newValue) override;
     void parameterGestureChanged (int, bool) override {}
-    void timerCallback() override;
+    // Called by the poll: reports a change made on another thread since the last call.
+    void deliverChangeMadeElsewhere();
 
     template <typename Change>
     void changeIfDifferent (float newDenormalisedValue, Change&& change);
@@ -57,6 +59,10 @@ private:
     const juce::Thread::ThreadID messageThread;
     std::atomic<bool> changedElsewhere { false };
     static_assert (std::atomic<bool>::is_always_lock_free);
+
+    // The timer shared by all attachments: made with the first one, gone with the last.
+    class Poll;
+    juce::SharedResourcePointer<Poll> poll;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ParameterAttachment)
 };

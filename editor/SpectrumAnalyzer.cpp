@@ -1,7 +1,8 @@
 #include "editor/SpectrumAnalyzer.h"
 
 #include "editor/Look.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/FrequencyMapping.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
 
@@ -15,7 +16,9 @@ SpectrumAnalyzer::SpectrumAnalyzer (MorvikAudioProcessor& processor)
         spectrumPath.preallocateSpace (fftSize);
     }
     setPaintingIsUnclipped (true);
-    startTimer (33);
+    // About 30 frames a second, the rate the feed is drained and the display redrawn at.
+    constexpr int tickMs = 33;
+    startTimer (tickMs);
 }
 
 SpectrumAnalyzer::~SpectrumAnalyzer() { stopTimer(); }
@@ -90,13 +93,13 @@ void SpectrumAnalyzer::processFrame()
 
 void SpectrumAnalyzer::rebuildColumnMap()
 {
-    const float scale = (float) getWidth() / 10.0f;
+    const float scale = (float) getWidth() / FrequencyMapping::numOctaves;
     const float rate = (float) audioProcessor.sampleRate.load();
 
     // The graph's axis: ten octaves from 20 Hz. A bin at or below 20 Hz (DC, or every bin while no
     // rate is known) belongs to column 0; halves round to the even neighbour.
     const auto columnOf = [scale, rate] (int bin) {
-        const float octaves = std::log ((float) bin * rate / (float) fftSize / 20.0f) / 0.6931472f;
+        const float octaves = FrequencyMapping::octavesAbove ((float) bin * rate / (float) fftSize);
         if (! (octaves > 0.0f))
             return 0;
         return (int) std::lrint (juce::jmin (scale * octaves + 0.5f, 1.0e9f));

@@ -12,8 +12,7 @@ class MorvikAudioProcessor;
 // engine fills (what the compressor listens to), cuts it into half-overlapping Hann-windowed frames
 // of 4096 samples, averages the magnitudes of the last four frames and paints the loudest bin of
 // every pixel column on the graph's ten-octave axis, from -60 dB at the bottom to +6 dB at the top.
-// Everything runs on the message thread; the members are public so the editor and the tests can
-// inspect them, as with the editor's own members.
+// Everything runs on the message thread; the members are public so the tests can inspect them.
 class SpectrumAnalyzer : public juce::Component, private juce::Timer
 {
 public:

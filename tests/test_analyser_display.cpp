@@ -1,5 +1,5 @@
 #include "editor/SpectrumAnalyzer.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/AllocationCounter.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"

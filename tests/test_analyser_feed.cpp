@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cfloat>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
@@ -75,11 +77,16 @@ TEST_F (AnalyserFeed, WritesSumTheChannelsAcrossTheWrapOrSendChannelZeroAlone)
     push (numbered (3, 6, 50), 3, feed);
     ASSERT_EQ (feed.drain().size(), 6u);
 
+    // A sum that is not finite (a NaN, two samples whose sum overflows) is fed as silence.
+    auto block = numbered (3, 6);
+    block.setSample (1, 2, std::numeric_limits<float>::quiet_NaN());
+    block.setSample (0, 4, FLT_MAX);
+    block.setSample (2, 4, FLT_MAX);
     const auto before = feed.slots();
-    EXPECT_TRUE (push (numbered (3, 6), 3, feed));
+    EXPECT_TRUE (push (block, 3, feed));
     const auto after = feed.slots();
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ (after[(size_t) ((6 + i) % 10)], numberedSum (3, i)) << "sample " << i;
+        EXPECT_EQ (after[(size_t) ((6 + i) % 10)], i == 2 || i == 4 ? 0.0f : numberedSum (3, i)) << "sample " << i;
     for (size_t slot = 2; slot < 6; ++slot)
         EXPECT_EQ (after[slot], before[slot]) << "slot " << slot;
     EXPECT_EQ (feed.drain().size(), 6u); // both regions handed over

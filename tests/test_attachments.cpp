@@ -1,5 +1,5 @@
 #include "editor/ParameterAttachments.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/RealtimeCounters.h"
 #include "support/TestSupport.h"
 

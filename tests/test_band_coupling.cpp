@@ -1,5 +1,5 @@
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"
@@ -30,7 +30,7 @@ protected:
         ASSERT_NE (editor, nullptr);
         editor->addToDesktop (0);
         editor->setVisible (true);
-        mouse = std::make_unique<test::PeerMouse> (editor->xyPad);
+        mouse = std::make_unique<test::PeerMouse> (editor->getXYPad());
         settle();
     }
 
@@ -52,16 +52,16 @@ protected:
 
     juce::Point<float> handle (int band) const
     {
-        auto& h = *editor->xyPad.handles[(size_t) band - 1];
+        auto& h = *editor->getXYPad().handles[(size_t) band - 1];
         return { h.x, h.y };
     }
-    float yForGain (float dB) const { return (24.0f - dB) / 48.0f * (float) editor->xyPad.getHeight(); }
+    float yForGain (float dB) const { return (24.0f - dB) / 48.0f * (float) editor->getXYPad().getHeight(); }
 
     // Grabs a band's handle and drags it to the given gain, in steps, then lets go and moves away.
     void drag (int band, float toDb)
     {
         // A handle on the pad's bottom or right edge is grabbed from just inside the pad.
-        const auto inside = editor->xyPad.getLocalBounds().reduced (0, 1).withTrimmedRight (1);
+        const auto inside = editor->getXYPad().getLocalBounds().reduced (0, 1).withTrimmedRight (1);
         const auto from = inside.getConstrainedPoint (handle (band).roundToInt()).toFloat();
         mouse->move (from);
         mouse->press (from);
@@ -98,11 +98,8 @@ TEST_F (BandCouplingTest, OpeningAppliesBandOnesRuleOnly)
     // Besides "1Type", only the pad's layout spoke: it re-sends the six frequencies and gains.
     EXPECT_EQ (host.values.size(), 7u);
     EXPECT_EQ (host.values[typeIndex].size(), 1u);
-    // qKnob took band 1's Q, without telling anyone.
-    EXPECT_NEAR (editor->qKnob.getValue(), 0.8, 1e-6);
-    EXPECT_EQ (editor->qKnob.getMinimum(), (double) 0.2f);
-    EXPECT_EQ (editor->qKnob.getMaximum(), (double) 20.0f);
-    EXPECT_EQ (editor->qKnob.getInterval(), (double) 0.01f);
+    // The coupling holds band 1's Q now, without having told anyone.
+    EXPECT_NEAR (editor->getBandCoupling().getHeldQ(), 0.8, 1e-6);
 
     // Closed, the coupling is gone.
     editor.reset();
@@ -152,7 +149,7 @@ TEST_F (BandCouplingTest, BandTwosQFollowsWhatQKnobLastHeld)
 
     // qKnob holds band 1's Q 0.8 since opening: the first drag of band 2 sends 1.0 to "2Q".
     drag (2, 6.0f);
-    EXPECT_EQ (editor->xyPad.selectedIndex, 1);
+    EXPECT_EQ (editor->getXYPad().selectedIndex, 1);
     EXPECT_EQ (type (2), peak);
     EXPECT_NEAR (get (2, ParameterIds::bandGain), 6.0f, 0.2f);
     EXPECT_NEAR (get (2, ParameterIds::bandQ), 1.0f, 1e-4f);
@@ -187,11 +184,11 @@ TEST_F (BandCouplingTest, BandTwosQFollowsWhatQKnobLastHeld)
     set (3, ParameterIds::bandGain, 4.0f);
     settle();
     EXPECT_NEAR (get (2, ParameterIds::bandQ), 0.2f, 1e-4f);
-    EXPECT_NEAR (editor->qKnob.getValue(), 0.8, 1e-6);
+    EXPECT_NEAR (editor->getBandCoupling().getHeldQ(), 0.8, 1e-6);
 
     // With band 1 selected, automation of band 2's gain changes its type but never its Q.
     drag (1, 3.0f);
-    EXPECT_EQ (editor->xyPad.selectedIndex, 0);
+    EXPECT_EQ (editor->getXYPad().selectedIndex, 0);
     set (2, ParameterIds::bandQ, 7.0f);
     set (2, ParameterIds::bandGain, -24.0f);
     settle();
@@ -212,9 +209,8 @@ TEST_F (BandCouplingTest, RunsOnTheLv2BuildsParameterNames)
     set (1, ParameterIds::bandQ, 2.5f);
 
     open();
-    EXPECT_EQ (editor->bandEditor2.getPrmName (2, ParameterIds::bandGain), "Band2Gain");
     EXPECT_EQ (type (1), lowShelf);
-    EXPECT_NEAR (editor->qKnob.getValue(), 2.5, 1e-6);
+    EXPECT_NEAR (editor->getBandCoupling().getHeldQ(), 2.5, 1e-6);
 
     drag (3, -30.0f);
     EXPECT_EQ (type (3), highCut);

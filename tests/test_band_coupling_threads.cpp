@@ -1,5 +1,5 @@
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
@@ -47,7 +47,7 @@ TEST (BandCouplingThreads, HostAutomationWhileThePadIsDraggedAndTheEditorPaints)
     auto processor = test::makePreparedProcessor (48000.0, 256);
     const auto editor = test::openEditor (*processor);
     ASSERT_NE (editor, nullptr);
-    auto& pad = editor->xyPad;
+    auto& pad = editor->getXYPad();
 
     ThreadWatch watch;
     std::vector<juce::RangedAudioParameter*> watched, gains;
@@ -82,7 +82,7 @@ TEST (BandCouplingThreads, HostAutomationWhileThePadIsDraggedAndTheEditorPaints)
     for (int i = 0; i < 60 || automationRounds.load() < 50 || (watch.changes.load() <= 10 && i < 2000); ++i)
     {
         // The graph's part of the window: its background, the grid, the curve, the analyser, the pad.
-        editor->createComponentSnapshot (editor->frame.getBounds());
+        editor->createComponentSnapshot (editor->getGraph().getBounds());
         auto& handle = *pad.handles[(size_t) i % 3];
         const juce::Point<float> from (std::round (handle.x), std::round (handle.y));
         pad.mouseDown (event (pad, from, true));

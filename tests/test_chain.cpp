@@ -1,8 +1,9 @@
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EngineRender.h"
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -433,4 +434,68 @@ TEST (Chain, TwoRendersOfTheSameInputAreEqualFromTheFirstSample)
     }
 
     EXPECT_TRUE (test::sameSamples (renders[0], renders[1]));
+}
+
+namespace
+{
+// The whole input through a processor in blocks of blockSize (its chunk size).
+juce::AudioBuffer<float> render (double rate, int blockSize, juce::AudioBuffer<float> audio, const Settings& settings)
+{
+    auto processor = makeStereo (rate, blockSize, settings);
+    for (int start = 0; start < audio.getNumSamples(); start += blockSize)
+    {
+        juce::AudioBuffer<float> block (audio.getArrayOfWritePointers(), 2, start,
+                                        juce::jmin (blockSize, audio.getNumSamples() - start));
+        test::process (*processor, block);
+    }
+    return audio;
+}
+} // namespace
+
+// A NaN, an infinity or the largest float as the last sample of a chunk, in the left input or both,
+// with Compress at 30 dB, the slowest release (AUTO) and two detector bands in use: from the next
+// chunk on every output sample is
+// finite (the console, the bands and the Smooth stage carry the sample over), and from two seconds
+// after it the output is within 0.1 dB of an instance that never saw it.
+TEST (Chain, ABadInputSampleLeavesNoLastingDamage)
+{
+    const Settings settings = [] (MorvikAudioProcessor& p) {
+        test::setParameters (p, { { ParameterIds::compress, 30.0f },
+                                  { ParameterIds::release, ParameterIds::releaseAuto },
+                                  { "1Gain", -6.0f },
+                                  { "2Gain", 4.0f } });
+    };
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    constexpr int badAt = 4 * 4096 - 1; // last in its chunk at each block size here
+
+    for (const double rate : { 44100.0, 48000.0, 96000.0 })
+        for (const int blockSize : { 32, 512, 4096 })
+        {
+            const int settledAt = badAt + (int) (2.0 * rate), length = settledAt + (int) (0.05 * rate);
+            juce::AudioBuffer<float> input (2, length);
+            test::fillSine (input, rate, 220.0, 0.5f);
+            const auto clean = render (rate, blockSize, input, settings);
+            const float peak = clean.getMagnitude (settledAt, length - settledAt);
+
+            for (const float bad : { std::numeric_limits<float>::quiet_NaN(), infinity, -infinity, FLT_MAX })
+                for (const int channels : { 1, 2 })
+                {
+                    SCOPED_TRACE (juce::String (rate) + " Hz, blocks of " + juce::String (blockSize) + ", "
+                                  + juce::String (bad) + " in " + juce::String (channels) + " channel(s)");
+                    auto out = input;
+                    for (int c = 0; c < channels; ++c)
+                        out.setSample (c, badAt, bad);
+                    out = render (rate, blockSize, out, settings);
+
+                    float apart = 0.0f;
+                    for (int c = 0; c < 2; ++c)
+                        for (int i = badAt + 1; i < length; ++i)
+                        {
+                            ASSERT_TRUE (std::isfinite (out.getSample (c, i))) << i;
+                            if (i >= settledAt)
+                                apart = std::max (apart, std::abs (out.getSample (c, i) - clean.getSample (c, i)));
+                        }
+                    EXPECT_LT (20.0 * std::log10 (1.0 + apart / peak), 0.1);
+                }
+        }
 }

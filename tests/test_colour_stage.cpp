@@ -1,8 +1,8 @@
 // The colour stage: the console convolution with its embedded response and fixed lift, and the
 // Grain saturation with its polynomial, waveshaper, gains, low-pass and ramps.
 
-#include "engine/ConsoleConvolution.h"
-#include "engine/Grain.h"
+#include "engine/dsp/ConsoleConvolution.h"
+#include "engine/dsp/Grain.h"
 #include "support/AllocationCounter.h"
 
 #include <BinaryData.h>

@@ -1,4 +1,4 @@
-#include "engine/Compressor.h"
+#include "engine/dsp/Compressor.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

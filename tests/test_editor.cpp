@@ -1,11 +1,13 @@
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 // Needs a display: the suite runs under xvfb-run.
+using Knob = MorvikAudioProcessorEditor::Knob;
+
 class EditorTest : public ::testing::Test
 {
 protected:
@@ -75,14 +77,13 @@ TEST_F (EditorTest, ChildrenStackSoThatTheControlsOnTopTakeTheMouse)
     const auto editor = test::openEditor (processor);
     auto& e = *editor;
 
-    EXPECT_LT (e.getIndexOfChildComponent (&e.meter), e.getIndexOfChildComponent (&e.compressSlider));
-    EXPECT_EQ (e.getChildren().getLast(), &e.frame);
-    EXPECT_EQ (e.qKnob.getParentComponent(), &e); // the hidden holder of band 1's Q
-    EXPECT_EQ (e.frame.getChildren(),
-               juce::Array<juce::Component*> ({ &e.spectrumAnalyzer, &e.frequencyCurve, &e.xyPad }));
+    EXPECT_LT (e.getIndexOfChildComponent (&e.getMeter()), e.getIndexOfChildComponent (&e.getKnob (Knob::compress)));
+    EXPECT_EQ (e.getChildren().getLast(), &e.getGraph());
+    EXPECT_EQ (e.getGraph().getChildren(),
+               juce::Array<juce::Component*> ({ &e.getSpectrumAnalyzer(), &e.getFrequencyCurve(), &e.getXYPad() }));
     EXPECT_TRUE (e.isOpaque());
     EXPECT_EQ (e.getTimerInterval(), 33);
-    EXPECT_EQ (&e.getLookAndFeel(), &e.look);
+    EXPECT_NE (dynamic_cast<Look*> (&e.getLookAndFeel()), nullptr);
 }
 
 TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
@@ -91,69 +92,62 @@ TEST_F (EditorTest, ControlsMoveTheirParametersAndFollowThem)
     const auto editor = test::openEditor (processor);
     auto& e = *editor;
 
-    const std::pair<juce::Slider*, const char*> controls[] = {
-        { &e.makeupSlider, ParameterIds::makeup },     { &e.characterSlider, ParameterIds::character },
-        { &e.compressSlider, ParameterIds::compress }, { &e.ratioSlider, ParameterIds::ratio },
-        { &e.attackSlider, ParameterIds::attack },     { &e.releaseSlider, ParameterIds::release },
-        { &e.mixSlider, ParameterIds::mix },           { &e.smoothSlider, ParameterIds::smooth },
+    const std::pair<Knob, const char*> controls[] = {
+        { Knob::makeup, ParameterIds::makeup },     { Knob::character, ParameterIds::character },
+        { Knob::compress, ParameterIds::compress }, { Knob::ratio, ParameterIds::ratio },
+        { Knob::attack, ParameterIds::attack },     { Knob::release, ParameterIds::release },
+        { Knob::mix, ParameterIds::mix },           { Knob::smooth, ParameterIds::smooth },
     };
 
-    for (auto [slider, id] : controls)
+    for (auto [knob, id] : controls)
     {
         const auto range = processor.apvts.getParameter (id)->getNormalisableRange();
         const float fromHost = range.snapToLegalValue (range.convertFrom0to1 (0.3f));
         test::setParameter (processor, id, fromHost);
-        EXPECT_NEAR (slider->getValue(), fromHost, 1e-4) << id;
+        EXPECT_NEAR (e.getKnob (knob).getValue(), fromHost, 1e-4) << id;
 
         const float fromUser = range.snapToLegalValue (range.convertFrom0to1 (0.7f));
-        slider->setValue (fromUser, juce::sendNotificationSync);
+        e.getKnob (knob).setValue (fromUser, juce::sendNotificationSync);
         EXPECT_NEAR (test::getParameter (processor, id), fromUser, 1e-4) << id;
     }
 
     // The threshold's value text is hidden over the meter.
-    EXPECT_EQ (e.compressSlider.findColour (juce::Slider::textBoxTextColourId), transparentPelko);
+    EXPECT_EQ (e.getKnob (Knob::compress).findColour (juce::Slider::textBoxTextColourId), transparentPelko);
 
     // The power switch follows "Power" too.
     test::setParameter (processor, ParameterIds::power, 0.0f);
-    EXPECT_FALSE (e.powerButton.getToggleState());
+    EXPECT_FALSE (e.getPowerButton().getToggleState());
     test::setParameter (processor, ParameterIds::power, 1.0f);
-    EXPECT_TRUE (e.powerButton.getToggleState());
+    EXPECT_TRUE (e.getPowerButton().getToggleState());
 
     // STEREO LINK shows a fixed 50 % at half opacity and takes no input.
-    EXPECT_EQ (e.stereoLinkSlider.getValue(), 50.0);
-    EXPECT_EQ (e.stereoLinkSlider.getTextFromValue (e.stereoLinkSlider.getValue()), "50 %");
-    EXPECT_FALSE (e.stereoLinkSlider.isEnabled());
-    EXPECT_NEAR (e.stereoLinkSlider.getAlpha(), 0.5f, 0.005f); // stored as a byte
+    auto& stereoLink = e.getKnob (Knob::stereoLink);
+    EXPECT_EQ (stereoLink.getValue(), 50.0);
+    EXPECT_EQ (stereoLink.getTextFromValue (stereoLink.getValue()), "50 %");
+    EXPECT_FALSE (stereoLink.isEnabled());
+    EXPECT_NEAR (stereoLink.getAlpha(), 0.5f, 0.005f); // stored as a byte
 }
 
-TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
+// (test_meter checks how a tick moves the histories on.)
+TEST_F (EditorTest, MeterTimerFeedsTheMeterAndPowerClearsIt)
 {
     auto processor = test::makePreparedProcessor (48000.0, 512);
     const auto editor = test::openEditor (*processor);
     auto& e = *editor;
     e.stopTimer(); // the test ticks by hand
-    auto& needle = e.meter.needle;
+    auto& meter = e.getMeter();
+    auto& needle = meter.needle;
 
-    for (int i = 0; i < 80; ++i)
-        needle.historyA[(size_t) i] = (float) -i;
     processor->gainReductionMeter = -3.5f;
     processor->inputLevelMeter = 2.0f;
     e.timerCallback();
-    EXPECT_EQ (needle.historyA[0], -3.5f);
-    EXPECT_EQ (needle.historyA[1], 0.0f);
-    EXPECT_EQ (needle.historyA[79], -78.0f); // the oldest dropped out
-    EXPECT_EQ (needle.historyB[0], 2.0f);
-    processor->gainReductionMeter = -1.0f;
-    e.timerCallback();
-    EXPECT_EQ (needle.historyA[0], -1.0f);
-    EXPECT_EQ (needle.historyA[1], -3.5f);
-    EXPECT_EQ (needle.historyB[1], 2.0f);
+    EXPECT_EQ (std::pair (needle.historyA[0], needle.historyB[0]), std::pair (-3.5f, 2.0f));
 
     // A click on the power switch: "Power" goes off, the meter is disabled and cleared.
-    e.powerButton.triggerClick();
+    e.getPowerButton().triggerClick();
     test::pumpMessages (20);
     EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 0.0f);
-    EXPECT_FALSE (e.meter.isEnabled());
+    EXPECT_FALSE (meter.isEnabled());
     EXPECT_EQ (needle.historyA, decltype (needle.historyA) {});
     EXPECT_EQ (needle.historyB, decltype (needle.historyB) {});
 
@@ -166,15 +160,14 @@ TEST_F (EditorTest, MeterTimerShiftsBothHistoriesAndPowerClearsThem)
         processor->processBlock (buffer, midi);
     }
     e.timerCallback();
-    EXPECT_EQ (needle.historyA[0], -7.0f);
-    EXPECT_EQ (needle.historyB[0], 0.0f);
-    EXPECT_EQ (needle.historyA[1], 0.0f);
+    EXPECT_EQ ((std::array { needle.historyA[0], needle.historyB[0], needle.historyA[1] }),
+               (std::array { -7.0f, 0.0f, 0.0f }));
 
     // Clicking it on again clears again and enables the meter.
-    e.powerButton.triggerClick();
+    e.getPowerButton().triggerClick();
     test::pumpMessages (20);
     EXPECT_EQ (test::getParameter (*processor, ParameterIds::power), 1.0f);
-    EXPECT_TRUE (e.meter.isEnabled());
+    EXPECT_TRUE (meter.isEnabled());
     EXPECT_EQ (needle.historyA[0], 0.0f);
 }
 

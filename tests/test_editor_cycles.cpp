@@ -3,7 +3,7 @@
 // hand-off and the meter values, LeakSanitizer what each editor leaves behind. Needs a display.
 
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"

@@ -18,6 +18,7 @@ inline void PrintTo (const Colour& c, std::ostream* os) { *os << c.toDisplayStri
 namespace
 {
 using Bounds = juce::Rectangle<int>;
+using Knob = MorvikAudioProcessorEditor::Knob;
 
 class EditorLayoutTest : public ::testing::Test
 {
@@ -26,39 +27,54 @@ protected:
     MorvikAudioProcessor processor;
     std::unique_ptr<MorvikAudioProcessorEditor> editor = test::openEditor (processor);
 
+    // Bounds in the window's coordinates, whichever part of the window holds the component.
     void expectBounds (const std::vector<std::pair<juce::Component*, Bounds>>& expected)
     {
         for (const auto& [component, bounds] : expected)
-            EXPECT_EQ (component->getBounds(), bounds)
+            EXPECT_EQ (editor->getLocalArea (component, component->getLocalBounds()), bounds)
                 << component->getName() << " / " << component->getTitle() << " at " << editor->getWidth();
     }
 
-    void expectBox (juce::Slider& slider, int width, int height)
+    void expectBox (Knob which, int width, int height)
     {
-        EXPECT_EQ (slider.getTextBoxWidth(), width);
-        EXPECT_EQ (slider.getTextBoxHeight(), height);
+        auto& slider = editor->getKnob (which);
+        EXPECT_EQ (std::pair (slider.getTextBoxWidth(), slider.getTextBoxHeight()), std::pair (width, height));
         EXPECT_FALSE (slider.isTextBoxEditable());
         EXPECT_EQ (slider.getTextBoxPosition(), juce::Slider::TextBoxBelow);
     }
 
+    // Every knob but the threshold's has its label on top.
     void expectLabelsAbove (int height)
     {
-        auto& e = *editor;
-        for (auto* label : { &e.makeupLabel, &e.characterLabel, &e.ratioLabel, &e.attackLabel, &e.releaseLabel,
-                             &e.mixLabel, &e.smoothLabel, &e.stereoLinkLabel })
-        {
-            auto* owner = label->getAttachedComponent();
-            ASSERT_NE (owner, nullptr) << label->getText();
-            EXPECT_EQ (label->getBounds(), Bounds (owner->getX(), owner->getY() - height, owner->getWidth(), height))
-                << label->getText();
-        }
+        juce::StringArray attached;
+        for (auto* child : editor->getChildren())
+            if (auto* label = dynamic_cast<juce::Label*> (child); label && label->getAttachedComponent() != nullptr)
+            {
+                const auto owner = label->getAttachedComponent()->getBounds();
+                EXPECT_EQ (label->getBounds(), owner.withY (owner.getY() - height).withHeight (height));
+                attached.add (label->getText());
+            }
+        EXPECT_EQ (attached.joinIntoString ("|"), "MAKEUP|CHARACTER|RATIO|ATTACK|RELEASE|MIX|SMOOTH|STEREO LINK");
     }
+
+    // One of the window's free labels, by its text.
+    juce::Label* label (const juce::String& text)
+    {
+        for (auto* child : editor->getChildren())
+            if (auto* found = dynamic_cast<juce::Label*> (child); found && found->getText() == text)
+                return found;
+        return nullptr;
+    }
+
+    juce::Slider* knob (Knob which) { return &editor->getKnob (which); }
+    juce::Component* presets() { return &editor->getPresetBrowser().getPresetButton(); }
+    juce::Component* step (int direction) { return &editor->getPresetBrowser().getStepButton (direction); }
 
     // (test_editor checks that the frame holds them, in that order.)
     void expectGraphLayersFillTheFrame()
     {
-        for (auto* layer : editor->frame.getChildren())
-            EXPECT_EQ (layer->getBounds(), editor->frame.getLocalBounds());
+        for (auto* layer : editor->getGraph().getChildren())
+            EXPECT_EQ (layer->getBounds(), editor->getGraph().getLocalBounds());
     }
 
     juce::Image render() { return test::painted (*editor); }
@@ -68,93 +84,89 @@ TEST_F (EditorLayoutTest, DefaultSizeMatchesTheWorkedFigures)
 {
     auto& e = *editor;
     ASSERT_EQ (e.getBounds(), Bounds (0, 0, 900, 530));
-    EXPECT_FLOAT_EQ (e.look.labelFontHeight, 11.7f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 11.7f);
     expectLabelsAbove (20);
-    expectBounds ({ { &e.presetButton, { 337, 3, 225, 39 } },
-                    { &e.previousPresetButton, { 300, 6, 34, 33 } },
-                    { &e.nextPresetButton, { 565, 6, 34, 33 } },
-                    { &e.powerButton, { 828, 6, 33, 33 } },
-                    { &e.attackSlider, { 52, 82, 89, 89 } },
-                    { &e.attackLabel, { 52, 62, 89, 20 } },
-                    { &e.characterSlider, { 151, 111, 179, 179 } },
-                    { &e.meter, { 347, 79, 206, 206 } },
-                    { &e.compressSlider, { 387, 132, 125, 125 } },
-                    { &e.compressLabel, { 347, 46, 206, 33 } },
-                    { &e.makeupSlider, { 563, 111, 179, 179 } },
-                    { &e.ratioSlider, { 752, 82, 89, 89 } },
-                    { &e.releaseSlider, { 52, 211, 89, 89 } },
-                    { &e.mixSlider, { 752, 211, 89, 89 } },
-                    { &e.frame, { 270, 358, 360, 134 } },
-                    { &e.sidechainLabel, { 270, 325, 360, 33 } },
-                    { &e.smoothSlider, { 135, 375, 116, 116 } },
-                    { &e.stereoLinkSlider, { 647, 375, 116, 116 } } });
+    expectBounds ({ { presets(), { 337, 3, 225, 39 } },
+                    { step (-1), { 300, 6, 34, 33 } },
+                    { step (1), { 565, 6, 34, 33 } },
+                    { &e.getPowerButton(), { 828, 6, 33, 33 } },
+                    { knob (Knob::attack), { 52, 82, 89, 89 } },
+                    { knob (Knob::character), { 151, 111, 179, 179 } },
+                    { &e.getMeter(), { 347, 79, 206, 206 } },
+                    { knob (Knob::compress), { 387, 132, 125, 125 } },
+                    { label ("COMPRESS"), { 347, 46, 206, 33 } },
+                    { knob (Knob::makeup), { 563, 111, 179, 179 } },
+                    { knob (Knob::ratio), { 752, 82, 89, 89 } },
+                    { knob (Knob::release), { 52, 211, 89, 89 } },
+                    { knob (Knob::mix), { 752, 211, 89, 89 } },
+                    { &e.getGraph(), { 270, 358, 360, 134 } },
+                    { label ("SIDECHAIN"), { 270, 325, 360, 33 } },
+                    { knob (Knob::smooth), { 135, 375, 116, 116 } },
+                    { knob (Knob::stereoLink), { 647, 375, 116, 116 } } });
     expectGraphLayersFillTheFrame();
 
-    for (auto* small : { &e.ratioSlider, &e.attackSlider, &e.releaseSlider, &e.mixSlider })
-        expectBox (*small, 62, 17);
-    expectBox (e.characterSlider, 76, 35);
-    expectBox (e.makeupSlider, 76, 35);
-    expectBox (e.compressSlider, 71, 26);
-    expectBox (e.smoothSlider, 76, 22);
-    expectBox (e.stereoLinkSlider, 76, 22);
-
-    // The hidden Q holder never gets bounds.
-    EXPECT_TRUE (e.qKnob.getBounds().isEmpty());
+    for (auto small : { Knob::ratio, Knob::attack, Knob::release, Knob::mix })
+        expectBox (small, 62, 17);
+    expectBox (Knob::character, 76, 35);
+    expectBox (Knob::makeup, 76, 35);
+    expectBox (Knob::compress, 71, 26);
+    expectBox (Knob::smooth, 76, 22);
+    expectBox (Knob::stereoLink, 76, 22);
 }
 
 TEST_F (EditorLayoutTest, SmallestLargestAndAnUnlistedSize)
 {
     auto& e = *editor;
     e.setSize (450, 265);
-    EXPECT_FLOAT_EQ (e.look.labelFontHeight, 5.85f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 5.85f);
     expectLabelsAbove (14);
-    expectBounds ({ { &e.presetButton, { 168, 1, 112, 19 } },
-                    { &e.previousPresetButton, { 150, 3, 16, 16 } },
-                    { &e.nextPresetButton, { 281, 3, 16, 16 } },
-                    { &e.powerButton, { 414, 3, 16, 16 } },
-                    { &e.attackSlider, { 26, 41, 44, 44 } },
-                    { &e.meter, { 172, 35, 103, 103 } },
-                    { &e.frame, { 135, 178, 180, 67 } },
-                    { &e.stereoLinkSlider, { 323, 186, 58, 58 } } });
+    expectBounds ({ { presets(), { 168, 1, 112, 19 } },
+                    { step (-1), { 150, 3, 16, 16 } },
+                    { step (1), { 281, 3, 16, 16 } },
+                    { &e.getPowerButton(), { 414, 3, 16, 16 } },
+                    { knob (Knob::attack), { 26, 41, 44, 44 } },
+                    { &e.getMeter(), { 172, 35, 103, 103 } },
+                    { &e.getGraph(), { 135, 178, 180, 67 } },
+                    { knob (Knob::stereoLink), { 323, 186, 58, 58 } } });
     expectGraphLayersFillTheFrame();
 
     e.setSize (1800, 1060);
-    EXPECT_FLOAT_EQ (e.look.labelFontHeight, 23.4f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 23.4f);
     expectLabelsAbove (32);
-    expectBounds ({ { &e.presetButton, { 675, 6, 450, 79 } },
-                    { &e.powerButton, { 1656, 13, 66, 66 } },
-                    { &e.attackSlider, { 104, 165, 180, 180 } },
-                    { &e.meter, { 698, 169, 413, 413 } },
-                    { &e.frame, { 540, 721, 720, 270 } },
-                    { &e.stereoLinkSlider, { 1296, 757, 234, 234 } } });
+    expectBounds ({ { presets(), { 675, 6, 450, 79 } },
+                    { &e.getPowerButton(), { 1656, 13, 66, 66 } },
+                    { knob (Knob::attack), { 104, 165, 180, 180 } },
+                    { &e.getMeter(), { 698, 169, 413, 413 } },
+                    { &e.getGraph(), { 540, 721, 720, 270 } },
+                    { knob (Knob::stereoLink), { 1296, 757, 234, 234 } } });
     expectGraphLayersFillTheFrame();
 
     // 1200 x 706, by hand: u = 150 x 0.8 = 120, m = (1200 - 960) / 9 = 26.667, r = (int) 110.136 = 110,
     // s = (int) 44.4 = 44, t = (int) 8.8 = 8; font 15.6, labels 1 + 1 + 6 + round (16.1) = 24 high.
     e.setSize (1200, 706);
-    EXPECT_FLOAT_EQ (e.look.labelFontHeight, 15.6f);
+    EXPECT_FLOAT_EQ (dynamic_cast<Look&> (e.getLookAndFeel()).labelFontHeight, 15.6f);
     expectLabelsAbove (24);
-    expectBounds ({ { &e.presetButton, { 450, 4, 300, 52 } }, // y (int) (8.8 - 4.4)
-                    { &e.previousPresetButton, { 401, 8, 46, 44 } }, // 450 - 48.66
-                    { &e.nextPresetButton, { 754, 8, 46, 44 } }, // 750 + 4.66
-                    { &e.powerButton, { 1104, 8, 44, 44 } },
-                    { &e.attackSlider, { 69, 110, 120, 120 } }, // 2.6 m = 69.3
-                    { &e.characterSlider, { 202, 152, 240, 240 } }, // 189 + 13.3; 86 + 66
-                    { &e.meter, { 464, 110, 276, 276 } }, // 442 + 13.3 + 9.6; 86 + 24
-                    { &e.compressSlider, { 518, 182, 168, 168 } }, // 464 + 138 - 84; 110 + 138 - 66
-                    { &e.compressLabel, { 464, 66, 276, 44 } },
-                    { &e.makeupSlider, { 753, 152, 240, 240 } }, // 740 + 13.3
-                    { &e.ratioSlider, { 1006, 110, 120, 120 } }, // 993 + 13.3
-                    { &e.releaseSlider, { 69, 283, 120, 120 } }, // 230 + 53.3
-                    { &e.mixSlider, { 1006, 283, 120, 120 } },
-                    { &e.frame, { 360, 480, 480, 180 } }, // 403 + 77.76
-                    { &e.sidechainLabel, { 360, 436, 480, 44 } },
-                    { &e.smoothSlider, { 180, 504, 156, 156 } }, // 360 - 180; 480 + 24
-                    { &e.stereoLinkSlider, { 864, 504, 156, 156 } } }); // 840 + 24
-    expectBox (e.ratioSlider, 84, 24);
-    expectBox (e.compressSlider, 96, 36);
-    expectBox (e.makeupSlider, 102, 48);
-    expectBox (e.smoothSlider, 102, 30);
+    expectBounds ({ { presets(), { 450, 4, 300, 52 } }, // y (int) (8.8 - 4.4)
+                    { step (-1), { 401, 8, 46, 44 } }, // 450 - 48.66
+                    { step (1), { 754, 8, 46, 44 } }, // 750 + 4.66
+                    { &e.getPowerButton(), { 1104, 8, 44, 44 } },
+                    { knob (Knob::attack), { 69, 110, 120, 120 } }, // 2.6 m = 69.3
+                    { knob (Knob::character), { 202, 152, 240, 240 } }, // 189 + 13.3; 86 + 66
+                    { &e.getMeter(), { 464, 110, 276, 276 } }, // 442 + 13.3 + 9.6; 86 + 24
+                    { knob (Knob::compress), { 518, 182, 168, 168 } }, // 464 + 138 - 84; 110 + 138 - 66
+                    { label ("COMPRESS"), { 464, 66, 276, 44 } },
+                    { knob (Knob::makeup), { 753, 152, 240, 240 } }, // 740 + 13.3
+                    { knob (Knob::ratio), { 1006, 110, 120, 120 } }, // 993 + 13.3
+                    { knob (Knob::release), { 69, 283, 120, 120 } }, // 230 + 53.3
+                    { knob (Knob::mix), { 1006, 283, 120, 120 } },
+                    { &e.getGraph(), { 360, 480, 480, 180 } }, // 403 + 77.76
+                    { label ("SIDECHAIN"), { 360, 436, 480, 44 } },
+                    { knob (Knob::smooth), { 180, 504, 156, 156 } }, // 360 - 180; 480 + 24
+                    { knob (Knob::stereoLink), { 864, 504, 156, 156 } } }); // 840 + 24
+    expectBox (Knob::ratio, 84, 24);
+    expectBox (Knob::compress, 96, 36);
+    expectBox (Knob::makeup, 102, 48);
+    expectBox (Knob::smooth, 102, 30);
     EXPECT_EQ (processor.editorWidth, 1200);
     EXPECT_EQ (processor.editorHeight, 706);
 }
@@ -165,10 +177,10 @@ TEST_F (EditorLayoutTest, WidthsThatShareOneKnobUnit)
     for (int width = 896; width <= 903; ++width)
     {
         editor->setSize (width, 530);
-        EXPECT_EQ (editor->attackSlider.getWidth(), 89) << width;
-        EXPECT_EQ (editor->meter.getWidth(), 206) << width;
-        EXPECT_EQ (editor->frame.getHeight(), 134) << width;
-        EXPECT_EQ (editor->ratioSlider.getTextBoxWidth(), 62) << width;
+        EXPECT_EQ (editor->getKnob (Knob::attack).getWidth(), 89) << width;
+        EXPECT_EQ (editor->getMeter().getWidth(), 206) << width;
+        EXPECT_EQ (editor->getGraph().getHeight(), 134) << width;
+        EXPECT_EQ (editor->getKnob (Knob::ratio).getTextBoxWidth(), 62) << width;
     }
 }
 
@@ -185,10 +197,10 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
     auto& e = *editor;
     // At 900 x 530: p = 9, panel A (25, 44, 843, 265), panel B (117, 322.3, 664, 193), logo at (40, 7)
     // 143 x 33, meter (347, 79, 206, 206), frame (270, 358, 360, 134).
-    e.textureImage = solid (200, 200, juce::Colours::transparentBlack);
-    e.logoImage = solid (1200, 276, juce::Colours::lime);
+    const auto lime = solid (1200, 276, juce::Colours::lime);
+    e.setArtwork (solid (200, 200, juce::Colours::transparentBlack), lime);
     const auto plain = render();
-    e.textureImage = solid (200, 200, juce::Colours::red);
+    e.setArtwork (solid (200, 200, juce::Colours::red), lime);
     const auto textured = render();
 
     // Panel outlines, half-way down their left edges: the offset outer line in blackUltraPelko covers
@@ -229,12 +241,14 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
     for (auto [x, y] : { std::pair { 39, 20 }, std::pair { 183, 20 }, std::pair { 100, 6 }, std::pair { 100, 40 } })
         EXPECT_NE (plain.getPixelAt (x, y), juce::Colours::lime) << x << "," << y;
 
-    // With no logo image nothing is drawn there: the window gradient shows.
-    e.logoImage = {};
+    // With no logo image nothing is drawn there: the window gradient from (0.25 W, 0.06 H) to
+    // (0.85 W, 0.99 H) shows.
+    e.setArtwork (solid (200, 200, juce::Colours::red), {});
     const auto noLogo = render();
-    const juce::Point<float> centre (e.windowGradient.point1), edge (e.windowGradient.point2);
-    const auto expected = e.windowGradient.getColourAtPosition (centre.getDistanceFrom ({ 100.5f, 20.5f })
-                                                                / centre.getDistanceFrom (edge));
+    const juce::Point<float> centre (225.0f, 31.8f), edge (765.0f, 524.7f);
+    const auto expected =
+        juce::ColourGradient (juce::Colour (0xFFC8ABEE), centre, juce::Colour (0xFF4A2459), edge, true)
+            .getColourAtPosition (centre.getDistanceFrom ({ 100.5f, 20.5f }) / centre.getDistanceFrom (edge));
     for (auto channel : { &juce::Colour::getRed, &juce::Colour::getGreen, &juce::Colour::getBlue })
         EXPECT_NEAR ((noLogo.getPixelAt (100, 20).*channel)(), (expected.*channel)(), 2);
 
@@ -252,7 +266,7 @@ TEST_F (EditorLayoutTest, PaintsPanelsRingBorderAndLogoWhereTheGeometrySays)
 
     // At the largest size the logo keeps its aspect: as tall as the 66 px power button, 286 wide, from
     // (4.5 p, 0.09 r) = (81, 14) with p = (int) (0.174 x 104) = 18.
-    e.logoImage = solid (1200, 276, juce::Colours::lime);
+    e.setArtwork (solid (200, 200, juce::Colours::red), lime);
     e.setSize (1800, 1060);
     const auto large = render();
     EXPECT_EQ (large.getPixelAt (81, 14), juce::Colours::lime);

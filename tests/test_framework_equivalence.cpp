@@ -2,8 +2,8 @@
 // detector bands operation for operation (bit for bit), the Smooth stage within the float steps
 // its power may differ by, and the vectorised math within its stated float steps of the C library.
 
-#include "engine/SmoothCompressor.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/SmoothCompressor.h"
+#include "engine/dsp/VectorMath.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

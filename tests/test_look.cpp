@@ -33,7 +33,8 @@ const std::pair<const char*, juce::Image Look::*> lookImages[] = {
     { "squareOn", &Look::squareOn }, { "wideOff", &Look::wideOff },     { "wideOn", &Look::wideOn },
 };
 
-// Every image drawn, named after the Look bitmap it came from, with the area of that bitmap shown.
+// Every image drawn, named after the Look bitmap it came from, with the area of that bitmap shown in
+// the bitmap's own pixels (the look draws copies it scaled to the size shown).
 std::vector<ImageDraw> imagesDrawn (const test::RecordingContext& context, const Look& look)
 {
     std::vector<ImageDraw> found;
@@ -41,10 +42,24 @@ std::vector<ImageDraw> imagesDrawn (const test::RecordingContext& context, const
     {
         found.push_back ({ "other", {}, d.bounds });
         for (const auto& [name, image] : lookImages)
-            if (auto area = test::areaWithin (d.image, look.*image); ! area.isEmpty())
-                found.back() = { name, area, d.bounds };
+            for (const auto& copy : look.sizedImages)
+                if (auto area = test::areaWithin (d.image, copy.image); copy.source == look.*image && ! area.isEmpty())
+                    found.back() = { name,
+                                     area.toFloat()
+                                         .transformedBy (juce::AffineTransform::scale (
+                                             (float) copy.source.getWidth() / (float) copy.image.getWidth(),
+                                             (float) copy.source.getHeight() / (float) copy.image.getHeight()))
+                                         .toNearestInt(),
+                                     d.bounds };
     }
     return found;
+}
+
+// One 8-bit component of a pixel as stored (premultiplied); shift 0, 8, 16 or 24 picks it.
+int storedComponent (const juce::Image::BitmapData& data, int x, int y, int shift)
+{
+    return (int) (reinterpret_cast<const juce::PixelARGB*> (data.getPixelPointer (x, y))->getNativeARGB() >> shift)
+           & 0xFF;
 }
 
 juce::Colour firstGlyphColour (const test::RecordingContext& context)
@@ -66,7 +81,7 @@ protected:
     Look look;
 };
 
-TEST_F (LookTest, ConstructionSetsColoursTypefaceDefaultAndSharedImages)
+TEST_F (LookTest, ConstructionSetsColoursTypefaceAndSharedImages)
 {
     // A few of the framework's colour IDs by number, so a wrong constant of a similar name shows; the
     // later alert-window rows replace the earlier ones.
@@ -77,17 +92,15 @@ TEST_F (LookTest, ConstructionSetsColoursTypefaceDefaultAndSharedImages)
     for (const auto& [id, argb] : table)
         EXPECT_TRUE (look.isColourSpecified (id) && look.findColour (id).getARGB() == argb) << std::hex << id;
 
-    EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &look);
-    EXPECT_EQ (juce::Font (12.0f).getTypefacePtr()->getName(), "Manrope");
-    {
-        Look second;
-        for (const auto& [name, image] : lookImages) // decoded once, shared by every Look
-            EXPECT_TRUE ((look.*image).isValid() && (second.*image).getPixelData() == (look.*image).getPixelData())
-                << name;
-        EXPECT_EQ (&juce::LookAndFeel::getDefaultLookAndFeel(), &second);
-    }
-    // The framework holds its default weakly: a destroyed look leaves its own default in place.
-    EXPECT_EQ (dynamic_cast<Look*> (&juce::LookAndFeel::getDefaultLookAndFeel()), nullptr);
+    // The look stays on what it is set on: a window of the process that is not the editor's (the
+    // Standalone's own) keeps the framework's look, and the look's texts name its typeface.
+    juce::TextButton elsewhere;
+    EXPECT_EQ (dynamic_cast<Look*> (&elsewhere.getLookAndFeel()), nullptr);
+    EXPECT_EQ (look.font (12.0f).getTypefacePtr()->getName(), "Manrope");
+
+    Look second;
+    for (const auto& [name, image] : lookImages) // decoded once, shared by every Look
+        EXPECT_TRUE ((look.*image).isValid() && (second.*image).getPixelData() == (look.*image).getPixelData()) << name;
 
     // Data that is no font yields no typeface (the framework's own would crash on it).
     const char garbage[] = "not a font at all, just some bytes";
@@ -144,6 +157,28 @@ TEST_F (LookTest, ButtonSkinsFollowAspectRatioAndToggleState)
         }
         EXPECT_TRUE (r.context.of (Drawn::Kind::path).empty()); // no hover without the mouse
     }
+
+    // At a fifth of its size each pixel of a skin is the average of the 5 x 5 source pixels it
+    // covers, so thin outlines stay whole instead of falling between the samples.
+    juce::TextButton power;
+    power.setBounds (0, 0, 40, 40);
+    power.setToggleState (true, juce::dontSendNotification);
+    test::Recording small (40, 40);
+    look.drawButtonBackground (small.g, power, {}, false, false);
+    const juce::Image::BitmapData source (look.squareOn, juce::Image::BitmapData::readOnly);
+    const juce::Image::BitmapData shown (small.image, juce::Image::BitmapData::readOnly);
+    int worst = 0;
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+            for (int shift = 0; shift < 32; shift += 8)
+            {
+                int sum = 0;
+                for (int i = 0; i < 25; ++i)
+                    sum += storedComponent (source, 5 * x + i % 5, 5 * y + i / 5, shift);
+                worst =
+                    std::max (worst, std::abs (storedComponent (shown, x, y, shift) - juce::roundToInt (sum / 25.0)));
+            }
+    EXPECT_LE (worst, 1);
 
     // Image buttons take the pill for every shape but the square, and draw their symbol at 40 % of
     // its box, moved by 30 % of the button.
@@ -413,7 +448,7 @@ TEST_F (LookTest, PopupMenusAndComboBox)
     test::Recording header (200, 30);
     look.drawPopupMenuSectionHeader (header.g, area, "Drum");
     EXPECT_EQ (firstGlyphColour (header.context), purplePelko);
-    EXPECT_TRUE (header.context.of (Drawn::Kind::glyph).front().font.isBold());
+    EXPECT_EQ (header.context.of (Drawn::Kind::glyph).front().font.getTypefacePtr()->getName(), "Manrope");
 
     juce::ComboBox box;
     test::Recording combo (120, 30);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 // A 200 x 200 meter: base radius R = 0.08 x 200 + 0.02 x 200 = 20, so a value of 0 sits at 3R = 60,
 // the largest radius is 0.49 x 200 = 98 and the centre disc has radius 44.
 namespace
@@ -84,14 +86,22 @@ TEST_F (MeterTest, RadiiClampToTheCentreAndToTheEdge)
     EXPECT_EQ (needle.pathB1.getBounds(), atCentre);
 }
 
-// The red is darkened by 1 minus the newest reduction in dB, not at all from 1 dB on. (80, 12) lies
-// inside the reduction shape (radius 89.6 of 98), outside the input shape and above the gradient.
-TEST_F (MeterTest, RedFollowsTheNewestReductionAndResizingClears)
+// Pushed values enter at index 0 and move one place on per push. The red is darkened by 1 minus the
+// newest reduction in dB, not at all from 1 dB on. (80, 12) lies inside the reduction shape (radius
+// 89.6 of 98), outside the input shape and above the gradient.
+TEST_F (MeterTest, PushedValuesShiftInTheRedFollowsTheNewestAndResizingClears)
 {
+    std::iota (needle.historyA.rbegin(), needle.historyA.rend(), -79.0f); // entry i holds -i
+    meter.pushValues (-3.5f, 2.0f);
+    meter.pushValues (-1.0f, 3.0f); // -78 and -79 dropped out
+    EXPECT_EQ ((std::array { needle.historyA[0], needle.historyA[1], needle.historyA[2], needle.historyA[79],
+                             needle.historyB[0], needle.historyB[1] }),
+               (std::array { -1.0f, -3.5f, 0.0f, -77.0f, 3.0f, 2.0f }));
+
     for (auto [newest, darkening] : { std::pair { -0.5f, 0.5f }, { -2.0f, 0.0f }, { 0.0f, 1.0f }, { -0.2f, 0.8f } })
     {
         needle.historyA.fill (-20.0f);
-        needle.historyA[0] = newest;
+        meter.pushValues (newest, 0.0f);
         expectColour (test::painted (needle), 80, 12, redPelko.darker (darkening));
     }
 

@@ -1,4 +1,4 @@
-#include "engine/ParameterLayout.h"
+#include "engine/plugin/ParameterLayout.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EngineRender.h"
 
 #include <gtest/gtest.h>

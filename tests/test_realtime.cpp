@@ -1,5 +1,5 @@
 #include "editor/PluginEditor.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/RealtimeCounters.h"
 #include "support/TestSupport.h"
 
@@ -103,6 +103,7 @@ TEST (RealTime, CountersSeeAllocationsAndLocks)
 
     juce::CriticalSection section;
     std::mutex mutex;
+    juce::SpinLock spin;
     const auto counts = realtime::countedOnOwnThread ([&] {
         std::vector<int> values (100);
         juce::HeapBlock<float> block (64);
@@ -112,16 +113,20 @@ TEST (RealTime, CountersSeeAllocationsAndLocks)
         const juce::ScopedLock scoped (section);
         const std::lock_guard<std::mutex> guard (mutex);
         const juce::ScopedTryLock attempt (section); // never waits, not counted
+        const juce::SpinLock::ScopedLockType spinning (spin);
+        const juce::SpinLock::ScopedTryLockType failing (spin); // fails without waiting, not counted
     });
     EXPECT_GE (counts.allocations, 4); // two allocations, two releases
-    EXPECT_EQ (counts.locks, 2);
+    EXPECT_EQ (counts.locks, 3);
 }
 
 // After prepareToPlay the audio thread allocates, frees and waits on nothing: not on the first
 // chunk, nor while all parameters change, "Power" toggles, lengths vary from 0 to three times the
 // prepared size, the feed is read, and another thread automates everything at full-scale noise (the
-// output staying bounded throughout). Under sanitizers nothing is counted, but the run still races
-// the audio thread against the automation thread for the thread sanitizer to see.
+// output staying bounded throughout) while host automation on the audio thread updates the bands
+// that thread is writing too (the band's listener called as the parameter tree calls it there; the
+// tree's own dispatch locks are the framework's). Under sanitizers nothing is counted, but the run
+// still races the audio thread against the automation thread for the thread sanitizer to see.
 TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
 {
     for (const auto& [main, sidechain] : { std::pair { Set::stereo(), Set::stereo() },
@@ -135,11 +140,15 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         std::mt19937 rng (4);
         realtime::Counts counts;
 
-        auto run = [&] (int b) {
+        const juce::String gainIds[] = { processor->bands[0].gainId.toString(), processor->bands[1].gainId.toString(),
+                                         processor->bands[2].gainId.toString() };
+        auto run = [&] (int b, bool automated = false) {
             block.setSize (channels, b % 50 == 0 ? 0 : (int) (rng() % (3 * 512 + 1)), false, false, true);
             fillNoise (block, rng);
             {
                 const realtime::Watch watch;
+                if (automated)
+                    processor->bands[(size_t) b % 3].parameterChanged (gainIds[b % 3], 0.0f);
                 processor->processBlock (block, midi);
                 counts += watch.counts();
             }
@@ -156,7 +165,7 @@ TEST (RealTime, AudioThreadNeverAllocatesOrLocks)
         {
             Automation automation (*processor);
             for (int b = 1; b < 600; ++b)
-                run (b);
+                run (b, true);
         }
 
         EXPECT_EQ (counts, realtime::Counts {}) << main.getDescription() << " / " << sidechain.getDescription();
@@ -278,17 +287,17 @@ TEST (RealTime, BandAutomationWithTheEditorOpenAddsNoAllocationOrLock)
 
     std::unique_ptr<juce::AudioProcessorEditor> opened (processor->createEditorIfNeeded());
     auto& editor = dynamic_cast<MorvikAudioProcessorEditor&> (*opened);
-    const auto drawn = editor.frequencyCurve.curvePath.getBounds();
+    const auto drawn = editor.getFrequencyCurve().curvePath.getBounds();
     EXPECT_EQ (automate(), closed);
-    EXPECT_EQ (editor.frequencyCurve.curvePath.getBounds(), drawn); // nothing drawn on the audio thread
+    EXPECT_EQ (editor.getFrequencyCurve().curvePath.getBounds(), drawn); // nothing drawn on the audio thread
 
     bool rebuilt = false;
     realtime::Counts drawing;
     {
         const realtime::Watch watch;
-        rebuilt = editor.frequencyCurve.rebuildIfStale();
-        editor.meter.needle.historyA.fill (-12.0f);
-        editor.meter.needle.buildPaths();
+        rebuilt = editor.getFrequencyCurve().rebuildIfStale();
+        editor.getMeter().needle.historyA.fill (-12.0f);
+        editor.getMeter().needle.buildPaths();
         drawing = watch.counts();
     }
     EXPECT_TRUE (rebuilt);

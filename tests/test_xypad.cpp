@@ -1,7 +1,7 @@
 #include "editor/Look.h"
 #include "editor/PluginEditor.h"
 #include "editor/XYPad.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/EditorSupport.h"
 #include "support/TestSupport.h"
 #include "tools/host/XErrors.h"

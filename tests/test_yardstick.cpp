@@ -8,7 +8,7 @@
 // compared. Regenerate (only after a deliberate change of what the engine computes) with
 //     MORVIK_WRITE_YARDSTICK=tests/support/YardstickRenders.h test_yardstick
 
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 #include "support/TestSupport.h"
 #include "support/YardstickRenders.h"
 

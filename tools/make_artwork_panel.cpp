@@ -197,6 +197,8 @@ int main (int argc, char** argv)
     juce::ScopedJuceInitialiser_GUI gui;
     Look look;
     look.labelFontHeight = 11.7f;
+    // Every widget takes the look, also the hovered ones drawn apart from the panel.
+    juce::LookAndFeel::setDefaultLookAndFeel (&look);
     Panel panel;
     panel.setLookAndFeel (&look);
     auto image = panel.createComponentSnapshot (panel.getLocalBounds(), true, 2.0f);
@@ -219,6 +221,7 @@ int main (int argc, char** argv)
         }
     }
     panel.setLookAndFeel (nullptr);
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
 
     juce::File file (juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]));
     file.deleteFile();

@@ -6,16 +6,15 @@
 // A source holds one "id = value" line per parameter; "#" starts a comment. Every one of the 24
 // parameters must be given exactly once, inside its range and on its step. Anything else stops the
 // build with a message naming the file and line, so that a broken preset never ships. Nothing is
-// written unless every source is valid.
-//
-// The parameter table below repeats the plug-in's layout because this tool runs before the plug-in
-// is built; the preset tests check every written file against the real parameter tree.
+// written unless every source is valid. The parameters' ranges and steps come from the plug-in's own
+// table (engine/dsp/ParameterTable.h), which needs nothing of the plug-in's build.
 
 #include <juce_core/juce_core.h>
 #include <juce_data_structures/juce_data_structures.h>
 
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterTable.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <iostream>
@@ -23,60 +22,35 @@
 
 namespace
 {
-enum class Kind
-{
-    toggle,
-    choice,
-    number
-};
+using ParameterTable::Kind;
 
 struct ParameterSpec
 {
-    const char* id;
+    juce::String id;
     Kind kind;
     double start, end, step; // step 0: any value in the range
 };
 
-// The tops of the time ranges in the decimal form the sources write; as floats they are the
-// automatic-time values.
-constexpr double attackTop = 50.01, releaseTop = 1501.0;
-static_assert ((float) attackTop == ParameterIds::attackAuto && (float) releaseTop == ParameterIds::releaseAuto);
+// The decimal that a float of the table was written as (1.1 for 1.1f): sources are checked and
+// written in decimals, so that a value a reviewer reads is exactly the value that ships.
+double decimal (float value)
+{
+    char text[32];
+    const auto end = std::to_chars (text, text + sizeof (text), value).ptr;
+    return std::strtod (juce::String (text, (size_t) (end - text)).toRawUTF8(), nullptr);
+}
 
-const juce::StringArray bandTypes { "Low Cut", "Low Shelf", "Peak", "High Shelf", "High Cut" };
+const juce::StringArray bandTypes (ParameterTable::bandTypeNames, ParameterTable::numBandTypes);
 
-// The parameter tree's order.
+// The parameter tree's order. Presets name the bands as the VST3 and standalone builds do ("1On");
+// the LV2 build reads them under either name.
 const std::vector<ParameterSpec>& parameterSpecs()
 {
     static const std::vector<ParameterSpec> specs = [] {
-        namespace ids = ParameterIds;
-        std::vector<ParameterSpec> list {
-            { ids::power, Kind::toggle, 0.0, 1.0, 1.0 },          { ids::compress, Kind::number, 0.0, 70.0, 0.1 },
-            { ids::ratio, Kind::number, 1.1, 20.0, 0.1 },         { ids::attack, Kind::number, 0.0, attackTop, 0.01 },
-            { ids::release, Kind::number, 5.0, releaseTop, 1.0 }, { ids::makeup, Kind::number, -8.0, 30.0, 0.1 },
-            { ids::character, Kind::number, 0.0, 100.0, 1.0 },    { ids::mix, Kind::number, 0.0, 1.0, 0.001 },
-            { ids::smooth, Kind::number, 0.0, 100.0, 1.0 },
-        };
-
-        // Presets name the bands as the VST3 and standalone builds do ("1On"); the LV2 build reads
-        // them under either name.
-        static juce::StringArray bandIds;
-        for (int band = 1; band <= 3; ++band)
-            for (const char* suffix : ids::bandSuffixes)
-                bandIds.add (ids::band (band, suffix, false));
-
-        const ParameterSpec bandSpecs[] = { { nullptr, Kind::toggle, 0.0, 1.0, 1.0 },
-                                            { nullptr, Kind::choice, 0.0, 4.0, 1.0 },
-                                            { nullptr, Kind::number, 20.0, 20000.0, 0.0 },
-                                            { nullptr, Kind::number, -24.0, 24.0, 0.01 },
-                                            { nullptr, Kind::number, 0.2, 20.0, 0.01 } };
-
-        for (int i = 0; i < bandIds.size(); ++i)
-        {
-            auto spec = bandSpecs[i % 5];
-            spec.id = bandIds[i].toRawUTF8();
-            list.push_back (spec);
-        }
-
+        std::vector<ParameterSpec> list;
+        for (const auto& row : ParameterTable::rows)
+            list.push_back ({ ParameterTable::idOf (row, false), row.kind, decimal (row.start), decimal (row.end),
+                              decimal (row.step) });
         return list;
     }();
 
@@ -132,8 +106,7 @@ double parseValue (const ParameterSpec& spec, const juce::String& text)
     if (spec.kind == Kind::toggle && (text.equalsIgnoreCase ("on") || text.equalsIgnoreCase ("off")))
         return text.equalsIgnoreCase ("on") ? 1.0 : 0.0;
 
-    if (text.equalsIgnoreCase ("AUTO")
-        && (juce::String (ParameterIds::attack) == spec.id || juce::String (ParameterIds::release) == spec.id))
+    if (text.equalsIgnoreCase ("AUTO") && (spec.id == ParameterIds::attack || spec.id == ParameterIds::release))
         return spec.end;
 
     double value = 0.0;
@@ -141,34 +114,29 @@ double parseValue (const ParameterSpec& spec, const juce::String& text)
         throw SourceError { "'" + text + "' is not a value for " + spec.id };
 
     if (value < spec.start || value > spec.end)
-        throw SourceError { juce::String (spec.id) + " = " + text + " is outside its range " + juce::String (spec.start)
-                            + " to " + juce::String (spec.end) };
+        throw SourceError { spec.id + " = " + text + " is outside its range " + juce::String (spec.start) + " to "
+                            + juce::String (spec.end) };
 
     if (spec.step > 0.0)
     {
         const auto steps = (value - spec.start) / spec.step;
         if (std::abs (steps - std::round (steps)) > 1.0e-6)
-            throw SourceError { juce::String (spec.id) + " = " + text + " is not on its step of "
-                                + juce::String (spec.step) };
+            throw SourceError { spec.id + " = " + text + " is not on its step of " + juce::String (spec.step) };
     }
 
     return value;
 }
 
-// With the editor open, a change of a band's gain sets the band's type by a -23 dB rule (bands 1
-// and 3: cut below, shelf from -23 dB up; band 2: low shelf below, peak from -23 dB up). A preset
-// whose types disagree with that rule would load differently with the editor open than closed.
+// A preset whose band types disagree with the editor's coupling of type to gain would load
+// differently with the editor open than closed.
 void checkBandCoupling (const std::vector<double>& values)
 {
-    static const int typeBelow[3] = { 0, 1, 4 };
-    static const int typeAtOrAbove[3] = { 1, 2, 3 };
-
     for (int band = 0; band < 3; ++band)
     {
         const auto base = (size_t) (9 + band * 5);
         const auto type = (int) values[base + 1];
         const auto gain = values[base + 3];
-        const auto expected = gain < -23.0 ? typeBelow[band] : typeAtOrAbove[band];
+        const auto expected = (int) ParameterTable::coupledType (band + 1, gain < ParameterTable::couplingThresholdDb);
 
         if (type != expected)
             throw SourceError {
@@ -260,7 +228,7 @@ juce::ValueTree makeTree (const std::vector<double>& values)
     for (size_t i = 0; i < specs.size(); ++i)
     {
         juce::ValueTree child ("PARAM");
-        child.setProperty ("id", juce::String (specs[i].id), nullptr);
+        child.setProperty ("id", specs[i].id, nullptr);
         child.setProperty ("value", values[i], nullptr);
         tree.appendChild (child, nullptr);
     }

@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <spawn.h>
@@ -92,6 +93,15 @@ public:
         wait();
     }
 
+    // Whether the program has ended, without waiting for it.
+    bool exited()
+    {
+        int status = 0;
+        if (pid > 0 && waitpid (pid, &status, WNOHANG) == pid)
+            pid = -1;
+        return pid <= 0;
+    }
+
     pid_t pid = -1;
 
 private:
@@ -114,16 +124,32 @@ inline Ran run (const juce::StringArray& args)
     return { process.wait(), all };
 }
 
+// CI installs every program these tests start, so a missing one is a broken install: it fails the
+// test, naming the Debian package that brings it.
+inline bool expectInstalled (std::initializer_list<std::pair<const char*, const char*>> programs)
+{
+    bool all = true;
+    for (const auto& [program, package] : programs)
+        if (std::system (("command -v " + std::string (program) + " > /dev/null").c_str()) != 0)
+        {
+            ADD_FAILURE() << program << " is not installed (Debian package " << package << ")";
+            all = false;
+        }
+    return all;
+}
+
 // An X server of the test's own, large enough for the largest editor, so that no other test's window
 // lies under the pointer; Xvfb picks a free display number and writes it once it accepts clients.
 // This process, and so every program it starts, is pointed at it and at an empty HOME (which keeps
-// a copy installed in ~/.lv2 from shadowing the build's bundle).
+// a copy installed in ~/.lv2 from shadowing the build's bundle). The HOME is made by mkdtemp: test
+// programs started together must never share one, or one's pictures overwrite the other's and
+// its end deletes the other's folder.
 class Display
 {
 public:
     Display()
     {
-        home.createDirectory();
+        expectInstalled ({ { "Xvfb", "xvfb" }, { "xdotool", "xdotool" }, { "import", "imagemagick" } });
         juce::String number;
         if (server.readLine (number) && number.isNotEmpty() && number.containsOnly ("0123456789"))
             name = ":" + number;
@@ -134,8 +160,13 @@ public:
     ~Display() { home.deleteRecursively(); }
 
     juce::String name;
-    const juce::File home =
-        juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("morvik_home", {}, false);
+    const juce::File home = [] {
+        auto path = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                        .getChildFile ("morvik_home_XXXXXX")
+                        .getFullPathName()
+                        .toStdString();
+        return juce::File (mkdtemp (path.data()) != nullptr ? path : std::string());
+    }();
 
 private:
     Process server { { "Xvfb", "-displayfd", "1", "-screen", "0", "1920x1200x24", "-nolisten", "tcp" } };
@@ -183,11 +214,6 @@ public:
                 window = line.fromFirstOccurrenceOf (" ", false, false).trim();
             else
                 output << line << "\n";
-
-        // The host may name its window before the X server has it.
-        for (int i = 0; i < 50 && window.isNotEmpty() && run ({ "xdotool", "getwindowgeometry", window }).exitCode != 0;
-             ++i)
-            juce::Thread::sleep (100);
     }
 
     // Ends the host and reads its report. The host is started with a lifetime far longer than any

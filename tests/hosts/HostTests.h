@@ -141,13 +141,14 @@ inline juce::AudioBuffer<float> readWav (const juce::File& file)
     return buffer;
 }
 
-// main() of the Ardour tests: exit code 77 (skipped for CTest) when Ardour's headless Lua host is missing.
+// main() of the Ardour tests. CI installs Ardour, so its headless Lua host missing is a broken
+// install, not a reason to skip.
 inline int runArdourTests (int argc, char** argv)
 {
     if (std::system ("command -v ardour7-lua > /dev/null 2>&1") != 0)
     {
-        std::cout << "SKIPPED: ardour7-lua is not installed (Debian package ardour)" << std::endl;
-        return 77;
+        std::cout << "FAILED: ardour7-lua is not installed (Debian package ardour)" << std::endl;
+        return 1;
     }
 
     ::testing::InitGoogleTest (&argc, argv);

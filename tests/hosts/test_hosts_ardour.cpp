@@ -1,7 +1,7 @@
 // Renders through the built VST3 and LV2 bundles inside Ardour running headless (ardour7-lua,
 // Dummy backend), through scripts/ardour/render.sh, and checks what comes out. All renders start
 // at once (each in its own temporary HOME and session) and the tests then read their results.
-// Without ardour7-lua the whole program reports itself skipped (exit code 77).
+// Without ardour7-lua the whole program fails.
 
 #include "HostTests.h"
 

@@ -3,6 +3,7 @@
 // texts, and the audio of the whole chain. (The saved state: test_hosts_recall.)
 
 #include "HostTests.h"
+#include "engine/dsp/ParameterTable.h"
 
 #include <cmath>
 
@@ -22,16 +23,6 @@ juce::AudioBuffer<float> renderThrough (juce::AudioPluginInstance& instance, con
     options.events = std::move (events);
     return hosttests::renderThrough (instance, input, settings, block, sidechain, options);
 }
-
-// The 24 identifiers and the names a host shows for them.
-const Settings expectedParameters { { "Power", "On Button" },     { "Compress", "Compress" }, { "Ratio", "Ratio" },
-                                    { "Attack", "Attack" },       { "Release", "Release" },   { "Makeup", "Makeup" },
-                                    { "Character", "Character" }, { "Mix", "Mix" },           { "Smooth", "Smooth" },
-                                    { "1On", "Band1 On" },        { "1Type", "Band1 Type" },  { "1Freq", "Band1 Freq" },
-                                    { "1Gain", "Band1 Gain" },    { "1Q", "Band1 Q" },        { "2On", "Band2 On" },
-                                    { "2Type", "Band2 Type" },    { "2Freq", "Band2 Freq" },  { "2Gain", "Band2 Gain" },
-                                    { "2Q", "Band2 Q" },          { "3On", "Band3 On" },      { "3Type", "Band3 Type" },
-                                    { "3Freq", "Band3 Freq" },    { "3Gain", "Band3 Gain" },  { "3Q", "Band3 Q" } };
 
 juce::String textOf (juce::AudioPluginInstance& instance, const juce::String& id)
 {
@@ -124,6 +115,8 @@ TEST_P (BothFormats, PowerOffGivesTheInputExactlyOnceTheCrossfadeHasRun)
         << "after the power crossfade the plug-in must pass the audio untouched";
 }
 
+// Once their 50 ms ramps have ended, both blends weigh the processed signal by exactly 0 and their
+// dry copy by exactly 1, so x * 0 + dry * 1 gives every input sample back bit for bit.
 TEST_P (BothFormats, NoCharacterAndNoMixGiveTheInputAfterTheRamps)
 {
     const auto input = musicLike (1.2);
@@ -133,8 +126,10 @@ TEST_P (BothFormats, NoCharacterAndNoMixGiveTheInputAfterTheRamps)
     const auto output = renderThrough (*instance, input, { { "Compress", "40" }, { "Character", "100" } }, nullptr,
                                        { { 0.1, "Character", "0" }, { 0.1, "Mix", "0" } });
 
-    // Both blends ramp over 50 ms; from 0.5 s on only the dry signal remains.
-    EXPECT_LT (hostkit::maxAbsDifference (input, output, (int) (0.5 * rate), input.getNumSamples()), 1e-6);
+    ASSERT_EQ (output.getNumSamples(), input.getNumSamples());
+    EXPECT_GT (hostkit::maxAbsDifference (input, output, 0, (int) (0.1 * rate)), 0.1) << "nothing was processed";
+    EXPECT_TRUE (hostkit::allFinite (output));
+    EXPECT_EQ (hostkit::maxAbsDifference (input, output, (int) (0.15 * rate), input.getNumSamples()), 0.0);
 }
 
 // The gain a steady sine should settle to, from the static soft-knee curve: threshold -compress,
@@ -261,9 +256,11 @@ TEST (Vst3, TheTwentyFourParametersWithTheirIdentifiersAndNames)
         std::count_if (parameters.begin(), parameters.end(), [] (auto* p) { return p->getName (1024) != "Bypass"; }),
         24);
 
-    for (size_t i = 0; i < expectedParameters.size(); ++i)
+    // The table itself is checked by test_parameters; here the host must see what it says.
+    for (size_t i = 0; i < std::size (ParameterTable::rows); ++i)
     {
-        const auto& [id, name] = expectedParameters[i];
+        const auto id = ParameterTable::idOf (ParameterTable::rows[i], false);
+        const auto name = ParameterTable::nameOf (ParameterTable::rows[i]);
         auto* parameter = hostkit::findParameter (*instance, id);
         ASSERT_NE (parameter, nullptr) << id;
         // Found by the number the wrapper derives from the identifier, so automation written by a
@@ -394,8 +391,9 @@ TEST (Lv2, ParametersAreAllReachable)
     // become "_On" and the hosts could address only one band.
     std::map<juce::String, juce::String> byHostId;
 
-    for (const auto& [id, name] : expectedParameters)
+    for (const auto& row : ParameterTable::rows)
     {
+        const auto id = ParameterTable::idOf (row, false), name = ParameterTable::nameOf (row);
         auto* parameter = hostkit::findParameter (*instance, id);
         ASSERT_NE (parameter, nullptr) << id << " is not reachable through LV2";
         const auto hostId = hostkit::hostParameterId (*parameter);

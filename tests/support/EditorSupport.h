@@ -1,8 +1,10 @@
 #pragma once
 
 #include "editor/PluginEditor.h"
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 #include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <map>
@@ -11,6 +13,20 @@
 
 namespace test
 {
+// For a test program whose tests put menus or windows on screen: without a display the framework
+// finds no screen to place them on and crashes, so such a program registers this check, which fails
+// the whole run at its start with the reason:
+//   const auto* display = ::testing::AddGlobalTestEnvironment (new test::DisplayRequired());
+struct DisplayRequired : ::testing::Environment
+{
+    void SetUp() override
+    {
+        const juce::ScopedJuceInitialiser_GUI gui;
+        ASSERT_NE (juce::Desktop::getInstance().getDisplays().getPrimaryDisplay(), nullptr)
+            << "no display: these tests put menus and windows on screen; run them under xvfb-run";
+    }
+};
+
 // Mouse input for a component that sits in a window on the desktop, delivered through the window's
 // peer as the windowing system delivers it: the framework finds the target, counts the clicks and
 // calls the component's handlers. Positions are in the component's own coordinates.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/PluginProcessor.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <functional>
 #include <memory>

@@ -3,13 +3,14 @@
 #include "DemoSignal.h"
 #include "HostKit.h"
 #include "XErrors.h"
-#include "engine/ParameterIds.h"
+#include "engine/dsp/ParameterIds.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <dlfcn.h>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -215,6 +216,148 @@ bool makeSignal (const juce::String& kind, double rate, juce::AudioBuffer<float>
 
 void runFor (int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
 
+// The window tree as the X server has it, on a connection of its own. The framework loads Xlib at
+// run time; the same library is taken here rather than linked.
+class XTree
+{
+public:
+    XTree()
+    {
+        if (xlib != nullptr)
+        {
+            open = reinterpret_cast<void* (*) (const char*)> (dlsym (xlib, "XOpenDisplay"));
+            close = reinterpret_cast<int (*) (void*)> (dlsym (xlib, "XCloseDisplay"));
+            queryTree = reinterpret_cast<QueryTree> (dlsym (xlib, "XQueryTree"));
+            geometry = reinterpret_cast<Geometry> (dlsym (xlib, "XGetGeometry"));
+            free = reinterpret_cast<int (*) (void*)> (dlsym (xlib, "XFree"));
+        }
+
+        if (open != nullptr && close != nullptr && queryTree != nullptr && geometry != nullptr && free != nullptr)
+            display = open (nullptr);
+    }
+
+    ~XTree()
+    {
+        if (display != nullptr)
+            close (display);
+    }
+
+    // The size at which the deepest window under the top-level `window` (the plug-in's own view, at
+    // the bottom of the host's embedding) fills it and shows whole, not clipped by a window between
+    // them; empty when it does not, or while the server does not know the window.
+    juce::Rectangle<int> filledSize (unsigned long window)
+    {
+        View deepest;
+        int deepestLevel = -1;
+        visit (window, {}, {}, 0, deepest, deepestLevel);
+        return deepestLevel > 0 && deepest.bounds == deepest.top && deepest.visible == deepest.bounds
+                   ? deepest.top
+                   : juce::Rectangle<int>();
+    }
+
+private:
+    using QueryTree = int (*) (void*, unsigned long, unsigned long*, unsigned long*, unsigned long**, unsigned*);
+    using Geometry = int (*) (void*, unsigned long, unsigned long*, int*, int*, unsigned*, unsigned*, unsigned*,
+                              unsigned*);
+
+    // In the top window's coordinates.
+    struct View
+    {
+        juce::Rectangle<int> top, bounds, visible;
+    };
+
+    void visit (unsigned long window, juce::Point<int> origin, juce::Rectangle<int> clip, int level, View& deepest,
+                int& deepestLevel)
+    {
+        unsigned long root = 0, parent = 0, *children = nullptr;
+        int x = 0, y = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0, count = 0;
+
+        if (display == nullptr || geometry (display, window, &root, &x, &y, &width, &height, &border, &depth) == 0)
+            return;
+
+        const auto bounds = level == 0 ? juce::Rectangle<int> ((int) width, (int) height)
+                                       : juce::Rectangle<int> (origin.x + x, origin.y + y, (int) width, (int) height);
+        const auto visible = level == 0 ? bounds : bounds.getIntersection (clip);
+
+        if (level > deepestLevel || (level == deepestLevel && visible.getWidth() > deepest.visible.getWidth()))
+            deepest = { level == 0 ? bounds : deepest.top, bounds, visible }, deepestLevel = level;
+
+        if (queryTree (display, window, &root, &parent, &children, &count) == 0)
+            return;
+
+        for (unsigned i = 0; i < count; ++i)
+            visit (children[i], bounds.getPosition(), visible, level + 1, deepest, deepestLevel);
+
+        if (children != nullptr)
+            free (children);
+    }
+
+    void* xlib = dlopen ("libX11.so.6", RTLD_NOW | RTLD_GLOBAL);
+    void* display = nullptr;
+    void* (*open) (const char*) = nullptr;
+    int (*close) (void*) = nullptr;
+    QueryTree queryTree = nullptr;
+    Geometry geometry = nullptr;
+    int (*free) (void*) = nullptr;
+};
+
+// JUCE's LV2 hosting shows the plug-in's view through two nested XEmbed windows. On a busy machine
+// the inner one now and then keeps a stale size (1 x 1 when the view first opens, the former size
+// after a resize), and the view stays clipped or out of step with the window until the size changes
+// again. While the view has not filled the window for a second, the editor is resized by a pixel and
+// back, as a user would drag the window's corner. A VST3 view always fills its window.
+class ViewGuard : private juce::Timer
+{
+public:
+    ViewGuard (juce::Component& e, unsigned long id)
+        : editor (e),
+          window (id)
+    {
+        startTimer (100);
+    }
+
+    // The plug-in's view fills the window, at the editor's size.
+    bool viewShown() { return tree.filledSize (window) == editor.getLocalBounds(); }
+
+private:
+    void timerCallback() override
+    {
+        if (nudged)
+        {
+            editor.setSize (editor.getWidth(), editor.getHeight() - 1);
+            nudged = false;
+        }
+        else if (! tree.filledSize (window).isEmpty())
+            staleChecks = 0;
+        else if (++staleChecks >= 10)
+        {
+            std::cerr << "the plug-in's view does not fill its window: resizing" << std::endl;
+            editor.setSize (editor.getWidth(), editor.getHeight() + 1);
+            nudged = true;
+            staleChecks = 0;
+        }
+    }
+
+    juce::Component& editor;
+    const unsigned long window;
+    XTree tree;
+    int staleChecks = 0;
+    bool nudged = false;
+};
+
+// Runs the message loop until the plug-in's view fills the window, for at most a minute.
+bool waitForView (ViewGuard& guard)
+{
+    for (int waited = 0; waited < 60000; waited += 50)
+    {
+        if (guard.viewShown())
+            return true;
+        runFor (50);
+    }
+    return false;
+}
+
 // A test that has done what it came for ends the window early with SIGTERM instead of guessing how
 // long a busy machine needs; the report still follows.
 volatile std::sig_atomic_t stopRequested = 0;
@@ -312,15 +455,23 @@ int runEditorCommand (const juce::StringPairArray& options, const juce::StringAr
         window->addToDesktop (juce::ComponentPeer::windowAppearsOnTaskbar);
         window->setVisible (true);
         window->toFront (false);
-        runFor (400); // the plug-in's view attaches and draws
+        const auto windowId = (unsigned long) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle();
+        ViewGuard guard (*editor, windowId);
+        bool shown = waitForView (guard);
+        // Then a moment for the plug-in's own start-up messages: a click at once, in a VST3 whose
+        // editor has just opened, can find them still queued.
+        runFor (400);
 
         if (width > 0)
         {
             editor->setSize (width, height);
+            shown = waitForView (guard);
             runFor (400);
         }
 
-        const auto windowId = (unsigned long) (juce::pointer_sized_uint) window->getPeer()->getNativeHandle();
+        if (! shown)
+            std::cerr << "the plug-in's view did not show" << std::endl;
+
         std::cout << "window " << windowId << std::endl;
         std::cerr << "editor " << editor->getWidth() << "x" << editor->getHeight() << std::endl;
         runUntilStopped (juce::jmax (0, (int) (seconds * 1000.0)));

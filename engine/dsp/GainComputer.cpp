@@ -1,5 +1,5 @@
-#include "engine/GainComputer.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/GainComputer.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "engine/LevelDetector.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/LevelDetector.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,7 +101,9 @@ MORVIK_VECTOR_CLONES void LevelDetector::processCrestFactor (const float* buffer
     }
 
     // Non-finite input must not stick in the tracks: they restart from the next block's first value.
-    if (! std::isfinite (peakState) || ! std::isfinite (rmsState))
+    // So does a level no real signal reaches (a float near its largest), which the tracks would
+    // take many seconds to forget.
+    if (! (peakState <= largestSquaredLevel) || ! std::isfinite (rmsState))
     {
         peakState = 0.0;
         rmsState = 0.0;
@@ -156,7 +158,7 @@ MORVIK_VECTOR_CLONES void LevelDetector::applyBallistics (float* buffer, int num
         buffer[i] = (float) current[0];
     }
 
-    state = std::isfinite (current[0]) ? current[0] : 0.0;
+    state = std::isfinite (current[0]) && current[0] >= deepestGainChangeDb ? current[0] : 0.0;
 #else
     double current = state;
 
@@ -169,6 +171,6 @@ MORVIK_VECTOR_CLONES void LevelDetector::applyBallistics (float* buffer, int num
         buffer[i] = (float) current;
     }
 
-    state = std::isfinite (current) ? current : 0.0;
+    state = std::isfinite (current) && current >= deepestGainChangeDb ? current : 0.0;
 #endif
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/SmoothingFilter.h"
+#include "engine/dsp/SmoothingFilter.h"
 
 // Attack/release ballistics on the gain change, in double precision, with attack and release
 // times that can follow the detector's crest factor.
@@ -41,4 +41,11 @@ public:
     double sampleRate = 0.0;
     bool autoAttack = false;
     bool autoRelease = false;
+
+    // Beyond these the detector has met no real signal but a broken one (a float near its largest):
+    // its state starts again, as after a sample that is not a number, instead of taking many
+    // seconds to forget it. A peak of +60 dBFS squared; twice the gain change that peak asks for at
+    // the deepest threshold and the highest ratio.
+    static constexpr double largestSquaredLevel = 1.0e6;
+    static constexpr double deepestGainChangeDb = -260.0;
 };

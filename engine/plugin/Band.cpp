@@ -1,25 +1,34 @@
-#include "engine/ParameterIds.h"
-#include "engine/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/dsp/ParameterTable.h"
+#include "engine/plugin/PluginProcessor.h"
 
 #include <cmath>
 #include <thread>
 
 // Coefficient hand-over
 // ---------------------
-// A band's parameters change on any thread while the audio thread filters with the band's set and
-// the editor's curve reads it. Writers (parameter callbacks and prepare) compute a new set under
-// writerLock, which only they take, and publish it into five atomics guarded by a sequence counter
-// that is odd while a write is in progress. A reader takes the counter, copies the five values and
-// checks the counter again: an odd or changed counter means it overlapped a write.
+// A band's parameters change on any thread, the audio thread among them (host automation calls the
+// listener there), while the audio thread filters with the band's set and the editor's curve reads
+// it. Writers compute a new set under writerLock and publish it into five atomics guarded by a
+// sequence counter that is odd while a write is in progress. A reader takes the counter, copies the
+// five values and checks the counter again: an odd or changed counter means it overlapped a write.
 //
-// - The audio thread never waits: in pullCoefficients it makes one attempt per chunk and, if it
-//   overlapped a write, keeps filtering with the set it already holds and tries again next chunk.
+// - No writer waits for the lock: it marks an update pending and makes one attempt at the lock. The
+//   holder, once it has let go, takes the lock again while an update is pending and computes again,
+//   so an update whose writer found the lock taken still lands. The flag and the framework's lock are
+//   sequentially consistent: a writer that finds the lock taken and a holder that has just let go
+//   cannot both miss the flag. Only preparation, which never runs on the audio thread, waits. A
+//   holder in a parameter callback has published the newest set before the listeners after it (the
+//   curve's, which marks the curve stale) hear of its own change.
+// - The audio thread never waits as a reader either: in pullCoefficients it makes one attempt per
+//   chunk and, if it overlapped a write, keeps filtering with the set it already holds and tries
+//   again next chunk.
 // - The curve retries until it has a clean copy; a write is a handful of stores, so it never waits
 //   long.
 // - Nothing is allocated or freed after construction: the filters share `coefficients`, whose five
 //   values the audio thread overwrites in place.
-// - Writers compute from the raw parameter values inside the lock, so whichever writer finishes
-//   last has read the newest values and its set is the one that stays.
+// - The holder clears the pending flag before it reads the raw parameter values, so whichever
+//   computation comes last has read the newest values and its set is the one that stays.
 
 namespace
 {
@@ -53,14 +62,16 @@ void MorvikAudioProcessor::Band::parameterChanged (const juce::String& parameter
 
     const float typeValue = type->load();
     const bool isOn = on->load() > 0.5f;
-    const bool needed = gain->load() != 0.0f || typeValue == 0.0f || typeValue == 4.0f;
+    // A cut filters even at 0 dB; any other type is flat there.
+    const bool needed = gain->load() != 0.0f || typeValue == ParameterTable::valueOf (BandType::lowCut)
+                        || typeValue == ParameterTable::valueOf (BandType::highCut);
     active.store (isOn && needed);
 }
 
 bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const noexcept
 {
     const int t = (int) type->load();
-    if (t < 0 || t > 4)
+    if (t < 0 || t >= ParameterTable::numBandTypes)
         return false;
 
     const auto fs = (float) processor.sampleRate.load();
@@ -75,21 +86,21 @@ bool MorvikAudioProcessor::Band::computeCoefficients (CoefficientSet& out) const
     using Makers = juce::dsp::IIR::ArrayCoefficients<float>;
     std::array<float, 6> raw {};
 
-    switch (t)
+    switch ((BandType) t)
     {
-        case 0:
+        case BandType::lowCut:
             raw = Makers::makeHighPass (fs, f, Q);
             break;
-        case 1:
+        case BandType::lowShelf:
             raw = Makers::makeLowShelf (fs, f, Q, g);
             break;
-        case 2:
+        case BandType::peak:
             raw = Makers::makePeakFilter (fs, f, Q, g);
             break;
-        case 3:
+        case BandType::highShelf:
             raw = Makers::makeHighShelf (fs, f, Q, g);
             break;
-        default:
+        case BandType::highCut:
             raw = Makers::makeLowPass (fs, f, Q);
             break;
     }
@@ -120,50 +131,59 @@ void MorvikAudioProcessor::Band::publish (const CoefficientSet& set) noexcept
 
 void MorvikAudioProcessor::Band::updateFilter()
 {
-    const juce::SpinLock::ScopedLockType lock (writerLock);
-
-    CoefficientSet set;
-    if (computeCoefficients (set))
-        publish (set);
+    updatePending.store (true);
+    if (writerLock.tryEnter())
+        publishWhilePending();
 }
 
-MorvikAudioProcessor::Band::CoefficientSet MorvikAudioProcessor::Band::readCoefficients() const noexcept
+void MorvikAudioProcessor::Band::publishWhilePending() noexcept
 {
-    for (;;)
+    do
     {
-        const auto before = sequence.load (std::memory_order_acquire);
+        updatePending.exchange (false);
+
         CoefficientSet set;
+        if (computeCoefficients (set))
+            publish (set);
 
-        for (size_t i = 0; i < set.size(); ++i)
-            set[i] = published[i].load (std::memory_order_relaxed);
-
-        std::atomic_thread_fence (std::memory_order_acquire);
-
-        if ((before & 1u) == 0 && sequence.load (std::memory_order_relaxed) == before)
-            return set;
-
-        std::this_thread::yield();
-    }
+        writerLock.exit();
+    } while (updatePending.load() && writerLock.tryEnter());
 }
 
-void MorvikAudioProcessor::Band::pullCoefficients() noexcept
+bool MorvikAudioProcessor::Band::tryRead (CoefficientSet& set, juce::uint32& at) const noexcept
 {
-    const auto before = sequence.load (std::memory_order_acquire);
-    if (before == pulledSequence || (before & 1u) != 0)
-        return;
+    at = sequence.load (std::memory_order_acquire);
 
-    CoefficientSet set;
     for (size_t i = 0; i < set.size(); ++i)
         set[i] = published[i].load (std::memory_order_relaxed);
 
     std::atomic_thread_fence (std::memory_order_acquire);
+    return (at & 1u) == 0 && sequence.load (std::memory_order_relaxed) == at;
+}
 
-    if (sequence.load (std::memory_order_relaxed) != before)
+MorvikAudioProcessor::Band::CoefficientSet MorvikAudioProcessor::Band::readCoefficients() const noexcept
+{
+    CoefficientSet set;
+    juce::uint32 at;
+
+    while (! tryRead (set, at))
+        std::this_thread::yield();
+
+    return set;
+}
+
+void MorvikAudioProcessor::Band::pullCoefficients() noexcept
+{
+    if (sequence.load (std::memory_order_relaxed) == pulledSequence)
         return;
 
-    auto* stored = coefficients->coefficients.getRawDataPointer();
-    std::copy (set.begin(), set.end(), stored);
-    pulledSequence = before;
+    CoefficientSet set;
+    juce::uint32 at;
+    if (! tryRead (set, at))
+        return;
+
+    std::copy (set.begin(), set.end(), coefficients->coefficients.getRawDataPointer());
+    pulledSequence = at;
 }
 
 void MorvikAudioProcessor::Band::process (juce::AudioBuffer<float>& detector, int numSamples) noexcept
@@ -187,10 +207,14 @@ void MorvikAudioProcessor::Band::prepare()
 {
     state = {};
 
-    updateFilter();
+    // Preparation never runs on the audio thread, so it may wait for the lock.
+    writerLock.enter();
+    publishWhilePending();
 
-    // Preparation runs while no chunk runs, so the new set can go straight into the filters.
-    const auto set = readCoefficients();
+    // Preparation runs while no chunk runs, so the newest set can go straight into the filters.
+    CoefficientSet set;
+    while (! tryRead (set, pulledSequence))
+        std::this_thread::yield();
+
     std::copy (set.begin(), set.end(), coefficients->coefficients.getRawDataPointer());
-    pulledSequence = sequence.load (std::memory_order_acquire);
 }

@@ -1,4 +1,4 @@
-#include "engine/PluginBundle.h"
+#include "engine/plugin/PluginBundle.h"
 
 namespace PluginBundle
 {

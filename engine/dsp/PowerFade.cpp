@@ -1,4 +1,4 @@
-#include "engine/PowerFade.h"
+#include "engine/dsp/PowerFade.h"
 
 void PowerFade::prepare (double sampleRate, int blockSize)
 {

@@ -1,5 +1,5 @@
-#include "engine/Compressor.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/Compressor.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <cfloat>
 #include <cmath>

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "engine/plugin/StateReader.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
-// Reading parameter states that come from outside: host projects and preset files. The framework's
-// own value-tree reader trusts its input (a corrupt count makes it allocate gigabytes or loop for
-// billions of rounds), so states are parsed here with every count checked against the bytes left.
+// Restoring parameter states that come from outside, host projects and preset files: which values a
+// parsed state may hand to the parameter tree, and how exactly they come back. The bytes are read by
+// the bounded tree reader (StateReader.h).
 namespace ParameterState
 {
 // The parameter tree's state for a host project, with each parameter's value exactly as the
@@ -24,15 +26,13 @@ enum class Recall
     exact
 };
 
-// Parses the framework's binary value-tree format. Returns an invalid tree for anything that is
-// not one complete, well-formed tree.
-juce::ValueTree parse (const void* data, size_t numBytes);
-
 // Makes a parsed tree safe to hand to the parameter tree: the root must have the parameter tree's
-// state type; a value that is not a finite number is replaced by the parameter's current value,
-// every other value is limited to its parameter's range, and parameters the tree does not name
-// are added with their current values so that they keep them. Returns false when the tree is
-// unusable.
+// state type, and it is replaced by a tree that holds one "PARAM" entry per parameter, with an id
+// and a value and nothing else. The last entry of the tree that names a parameter (in either
+// naming of the band parameters) gives its value: one that is not a finite number is replaced by
+// the parameter's current value, any other is limited to the parameter's range. Parameters the
+// tree does not name get their current values, so that they keep them. Returns false when the tree
+// is unusable.
 bool sanitise (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters,
                Recall recall = Recall::preset);
 

@@ -3,8 +3,9 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_dsp/juce_dsp.h>
 
-#include "engine/VectorMath.h"
+#include "engine/dsp/VectorMath.h"
 
+#include <cfloat>
 #include <cmath>
 
 // The "Smooth" pre-compressor of the detector with its make-up gain: the framework's compressor
@@ -61,6 +62,14 @@ public:
             env[1][i] = state[1];
         }
 
+        // A sample that is not a number or infinite (or overflowed in the prefilter) leaves the
+        // envelope not a number for the rest of the chunk; kept, it would silence the detector for
+        // good. The envelope starts again from silence at the next chunk instead. A finite but
+        // absurd peak (a float near its largest) would take the slowest release many seconds to
+        // forget, so what the next chunk carries is held to a ceiling no real signal reaches.
+        state = vmath::select (vmath::abs (state) <= FLT_MAX, state, vmath::Float4 {});
+        const vmath::Float4 ceiling = { envelopeCeiling, envelopeCeiling, envelopeCeiling, envelopeCeiling };
+        state = vmath::select (state > ceiling, ceiling, state);
         envelopeState[0] = state[0];
         envelopeState[1] = state[1];
         applyGain (detector, numSamples);
@@ -78,5 +87,9 @@ private:
     float gainDecibels = 0.0f, gain = 1.0f;
     double expFactor = 0.0;
     float envelopeState[2] = { 0.0f, 0.0f };
+
+    // +60 dBFS: far above any real signal, low enough that the slowest release forgets it in about a
+    // second.
+    static constexpr float envelopeCeiling = 1000.0f;
     juce::AudioBuffer<float> envelopes;
 };

@@ -1,4 +1,4 @@
-#include "engine/SmoothingFilter.h"
+#include "engine/dsp/SmoothingFilter.h"
 
 void SmoothingFilter::process (const double& input) noexcept
 {

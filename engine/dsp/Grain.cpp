@@ -1,4 +1,4 @@
-#include "engine/Grain.h"
+#include "engine/dsp/Grain.h"
 
 // The processor runs in single precision; instantiating here keeps the chain's code in one object.
 template class Grain<float>;

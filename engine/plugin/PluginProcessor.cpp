@@ -1,10 +1,16 @@
-#include "engine/PluginProcessor.h"
-#include "engine/ParameterIds.h"
-#include "engine/ParameterState.h"
+#include "engine/plugin/PluginProcessor.h"
+#include "engine/dsp/ParameterIds.h"
+#include "engine/plugin/ParameterState.h"
 
 #include <BinaryData.h>
 
+#include <cerrno>
+#include <cfloat>
+#include <cmath>
+#include <fcntl.h>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -46,8 +52,8 @@ MorvikAudioProcessor::MorvikAudioProcessor()
       apvts (*this, nullptr, "Parameters", createParameters()),
       bands { Band (*this, 1), Band (*this, 2), Band (*this, 3) }
 {
-    gainReductionMeter.store (-7.0f);
-    inputLevelMeter.store (0.0f);
+    gainReductionMeter.store (gainReductionAtRest);
+    inputLevelMeter.store (inputLevelAtRest);
 
     namespace ids = ParameterIds;
     globals = { apvts.getRawParameterValue (ids::power),     apvts.getRawParameterValue (ids::compress),
@@ -211,8 +217,8 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     // is switched on again.
     if (powerFade.isFullyOff())
     {
-        gainReductionMeter.exchange (-7.0f);
-        inputLevelMeter.exchange (0.0f);
+        gainReductionMeter.exchange (gainReductionAtRest);
+        inputLevelMeter.exchange (inputLevelAtRest);
         feedAnalyser (juce::AudioBuffer<float> (silentBuffer.getArrayOfWritePointers(), 2, n));
         return;
     }
@@ -230,6 +236,14 @@ void MorvikAudioProcessor::processChunk (juce::AudioBuffer<float>& buffer)
     feedAnalyser (sidechainBuffer);
     powerFade.finish (mainView);
 }
+
+// How the main settings drive the "Smooth" stage: its times follow the compressor's, scaled down, and
+// each percent of "Smooth" lowers its threshold by 0.6 dB and lifts its make-up by 0.3 dB.
+namespace
+{
+constexpr double smoothAttackPerAttack = 0.8, smoothReleasePerRelease = 0.6;
+constexpr double smoothThresholdDbPerPercent = -0.6, smoothGainDbPerPercent = 0.3;
+} // namespace
 
 MorvikAudioProcessor::Settings MorvikAudioProcessor::loadSettings() const noexcept
 {
@@ -260,14 +274,14 @@ void MorvikAudioProcessor::applySettings (const Settings& s) noexcept
 
     compressor.makeupDb = s.makeup;
     compressor.mix = s.mix;
-    compressor.stereoLink = 50.0f;
+    compressor.stereoLink = stereoLinkPercent;
 
     // The Smooth stage takes the raw times, also at their automatic ends.
     smoothCompressor.setRatio (s.ratio);
-    smoothCompressor.setAttack ((float) (0.8 * s.attack));
-    smoothCompressor.setRelease ((float) (0.6 * s.release));
-    smoothCompressor.setThreshold ((float) (-0.6 * s.smooth));
-    smoothCompressor.setGainDecibels ((float) (0.3 * s.smooth));
+    smoothCompressor.setAttack ((float) (smoothAttackPerAttack * s.attack));
+    smoothCompressor.setRelease ((float) (smoothReleasePerRelease * s.release));
+    smoothCompressor.setThreshold ((float) (smoothThresholdDbPerPercent * s.smooth));
+    smoothCompressor.setGainDecibels ((float) (smoothGainDbPerPercent * s.smooth));
 
     characterMixer.setWetMixProportion (juce::jlimit (0.0f, 1.0f, s.character / 100.0f));
 }
@@ -339,18 +353,23 @@ void MorvikAudioProcessor::pushNextSampleToFifo (const juce::AudioBuffer<float>&
     int start1, size1, start2, size2;
     fifo.prepareToWrite (n, start1, size1, start2, size2);
 
-    if (size1 > 0)
-        fifoBuffer.copyFrom (0, start1, buffer, 0, 0, size1);
-    if (size2 > 0)
-        fifoBuffer.copyFrom (0, start2, buffer, 0, size1, size2);
+    // The channels' sum. A sum that is not a number or infinite (from such an input, in the chunk
+    // that brought it) is fed as silence, so that it cannot wait in the feed.
+    const auto feed = [&buffer, &fifoBuffer, channelsToSum] (int destination, int source, int count) {
+        float* out = fifoBuffer.getWritePointer (0, destination);
+        juce::FloatVectorOperations::copy (out, buffer.getReadPointer (0, source), count);
 
-    for (int c = 1; c < channelsToSum; ++c)
-    {
-        if (size1 > 0)
-            fifoBuffer.addFrom (0, start1, buffer, c, 0, size1);
-        if (size2 > 0)
-            fifoBuffer.addFrom (0, start2, buffer, c, size1, size2);
-    }
+        for (int c = 1; c < channelsToSum; ++c)
+            juce::FloatVectorOperations::add (out, buffer.getReadPointer (c, source), count);
+
+        for (int i = 0; i < count; ++i)
+            out[i] = std::abs (out[i]) <= FLT_MAX ? out[i] : 0.0f;
+    };
+
+    if (size1 > 0)
+        feed (start1, 0, size1);
+    if (size2 > 0)
+        feed (start2, size1, size2);
 
     fifo.finishedWrite (size1 + size2);
     analyserDataReady.exchange (true);
@@ -369,20 +388,63 @@ void MorvikAudioProcessor::resizeAnalyserFeed (int numSamples)
 }
 
 //==============================================================================
+namespace
+{
+// Factory presets take about a kilobyte; anything far larger is not one of ours.
+constexpr size_t largestPreset = 1 << 20;
+
+// Reads a preset file whole, or returns false. Only a regular file is read: a FIFO would hold the
+// message thread until a writer came, and a device (a link to /dev/zero, say) never ends. The type
+// is checked before opening, so no device is ever opened, and again on what was opened, since the
+// entry may have been replaced in between; opening without waiting keeps a FIFO put there in the
+// meantime from blocking the open itself. A file that grows past the limit while it is read is
+// refused.
+bool readPresetFile (const juce::File& file, juce::MemoryBlock& contents)
+{
+    const auto path = file.getFullPathName();
+    const auto isSmallRegularFile = [] (const struct stat& info) {
+        return S_ISREG (info.st_mode) && info.st_size >= 0 && (juce::uint64) info.st_size <= largestPreset;
+    };
+
+    struct stat info
+    {};
+    if (::stat (path.toRawUTF8(), &info) != 0 || ! isSmallRegularFile (info))
+        return false;
+
+    const int descriptor = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+
+    bool complete = ::fstat (descriptor, &info) == 0 && isSmallRegularFile (info);
+    char buffer[8192];
+
+    while (complete)
+    {
+        const auto numRead = ::read (descriptor, buffer, sizeof (buffer));
+
+        if (numRead == 0)
+            break;
+
+        if (numRead < 0)
+            complete = errno == EINTR;
+        else if (contents.getSize() + (size_t) numRead > largestPreset)
+            complete = false;
+        else
+            contents.append (buffer, (size_t) numRead);
+    }
+
+    ::close (descriptor);
+    return complete;
+}
+} // namespace
+
 void MorvikAudioProcessor::loadPreset (juce::File file)
 {
-    // Factory presets are a few hundred bytes; anything far larger is not one of ours.
-    constexpr juce::int64 largestPreset = 1 << 20;
-
-    juce::FileInputStream stream (file);
-
     juce::MemoryBlock contents;
-    const bool readable =
-        stream.openedOk() && stream.getTotalLength() <= largestPreset && stream.readIntoMemoryBlock (contents) > 0;
 
     // A preset that is not a complete parameter state is refused like one that cannot be opened:
     // replacing the state with a broken tree would corrupt what the host saves from then on.
-    if (! readable || ! ParameterState::restore (apvts, contents.getData(), contents.getSize()))
+    if (! readPresetFile (file, contents) || ! ParameterState::restore (apvts, contents.getData(), contents.getSize()))
         std::cout << "LOAD PRESET ERROR" << std::endl;
 }
 

@@ -1,5 +1,5 @@
-#include "engine/SmoothCompressor.h"
-#include "engine/VectorMath.h"
+#include "engine/dsp/SmoothCompressor.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <cmath>
 

@@ -1,13 +1,7 @@
-// The factory preset browser: the PRESETS menu and the "<" and ">" step buttons.
-//
-// Presets are the *.mrv entries of the bundle's Contents/Resources/Presets folder, listed in name
-// order. The first character of a name picks the menu category ("0" Bus to "5" Synth); a name that
-// starts with anything else is left out of the menu but still counts for the item ids and is
-// reached by the step buttons. The shown name starts at the third character.
-
-#include "editor/PluginEditor.h"
-#include "engine/PluginBundle.h"
-#include "engine/PluginProcessor.h"
+#include "editor/PresetBrowser.h"
+#include "editor/Look.h"
+#include "engine/plugin/PluginBundle.h"
+#include "engine/plugin/PluginProcessor.h"
 
 namespace
 {
@@ -18,25 +12,6 @@ const char* const categoryNames[] = { "Bus", "Vocal", "Drum", "Guitar", "Bass", 
 // mouse, so without this the click on PRESETS that closes the menu would open it again at once.
 constexpr int menuCloseGraceMs = 500;
 
-// Calls its function once, a while after it was last started. Its owner deletes it, so unlike the
-// framework's callAfterDelay nothing is left behind when the framework shuts down before it fires.
-class DelayedCall final : public juce::Timer
-{
-public:
-    explicit DelayedCall (std::function<void()> f)
-        : function (std::move (f))
-    {}
-
-private:
-    void timerCallback() override
-    {
-        stopTimer();
-        function();
-    }
-
-    std::function<void()> function;
-};
-
 // The category sub-menu of a preset, or -1 for a preset that the menu does not show.
 int categoryOf (const juce::File& preset)
 {
@@ -45,7 +20,44 @@ int categoryOf (const juce::File& preset)
 }
 } // namespace
 
-juce::Array<juce::File> MorvikAudioProcessorEditor::listPresetFolder (const juce::File& presetFolder)
+PresetBrowser::PresetBrowser (MorvikAudioProcessor& processor)
+    : audioProcessor (processor)
+{
+    presetButton.setButtonText ("PRESETS");
+    previousPresetButton.setButtonText ("<");
+    nextPresetButton.setButtonText (">");
+
+    for (auto* button : { &presetButton, &previousPresetButton, &nextPresetButton })
+    {
+        button->setColour (juce::TextButton::textColourOffId, blackUltraPelko);
+        button->setColour (juce::TextButton::textColourOnId, greyWhitePelko);
+        addAndMakeVisible (button);
+    }
+
+    // The click that opens the menu switches PRESETS on; the menu closing switches it off.
+    presetButton.setClickingTogglesState (true);
+    presetButton.onClick = [this] { presetButtonClicked(); };
+    previousPresetButton.onClick = [this] { stepPreset (-1); };
+    nextPresetButton.onClick = [this] { stepPreset (1); };
+
+    // Between and around the buttons the window underneath takes the mouse, as it would without
+    // the browser.
+    setInterceptsMouseClicks (false, true);
+}
+
+PresetBrowser::~PresetBrowser() = default;
+
+void PresetBrowser::setButtonBounds (juce::Rectangle<int> presets, juce::Rectangle<int> previous,
+                                     juce::Rectangle<int> next)
+{
+    const auto area = presets.getUnion (previous).getUnion (next);
+    setBounds (area);
+    presetButton.setBounds (presets - area.getPosition());
+    previousPresetButton.setBounds (previous - area.getPosition());
+    nextPresetButton.setBounds (next - area.getPosition());
+}
+
+juce::Array<juce::File> PresetBrowser::listPresetFolder (const juce::File& presetFolder)
 {
     juce::Array<juce::File> files;
 
@@ -53,7 +65,9 @@ juce::Array<juce::File> MorvikAudioProcessorEditor::listPresetFolder (const juce
     if (! presetFolder.isDirectory())
         return files;
 
-    // Folders whose names match are listed as well: loading one fails like any unreadable preset.
+    // Folders and other entries that are no regular file (a FIFO, a link to a device) are listed as
+    // well, and loading one fails like any unreadable preset. The listing only looks up each entry's
+    // type and never opens it, so such an entry cannot hold it up.
     for (const auto& entry : juce::RangedDirectoryIterator (
              presetFolder, false, "*.mrv", juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles,
              juce::File::FollowSymlinks::yes))
@@ -71,33 +85,25 @@ juce::Array<juce::File> MorvikAudioProcessorEditor::listPresetFolder (const juce
     return files;
 }
 
-juce::String MorvikAudioProcessorEditor::presetDisplayName (const juce::File& preset)
+juce::String PresetBrowser::presetDisplayName (const juce::File& preset)
 {
     // The first two characters are the category and a separator.
     return preset.getFileNameWithoutExtension().substring (2);
 }
 
-void MorvikAudioProcessorEditor::loadPresetFiles()
+void PresetBrowser::loadPresetFiles()
 {
     presetFiles.clear();
     presetFiles = listPresetFolder (PluginBundle::currentPresetFolder (audioProcessor));
 }
 
-void MorvikAudioProcessorEditor::installPresetBrowser()
-{
-    presetButton.onClick = [this] { presetButtonClicked(); };
-    previousPresetButton.onClick = [this] { stepPreset (-1); };
-    nextPresetButton.onClick = [this] { stepPreset (1); };
-    presetMenuGrace = std::make_unique<DelayedCall> ([this] { presetMenu.clear(); });
-}
-
-void MorvikAudioProcessorEditor::showPresetCaption()
+void PresetBrowser::showPresetCaption()
 {
     // An index outside the list gives an empty file and so an empty caption.
     presetButton.setButtonText (presetDisplayName (presetFiles[currentPresetIndex - 1]));
 }
 
-void MorvikAudioProcessorEditor::clearPresetMenus()
+void PresetBrowser::clearPresetMenus()
 {
     presetMenu.clear();
 
@@ -105,7 +111,7 @@ void MorvikAudioProcessorEditor::clearPresetMenus()
         menu.clear();
 }
 
-void MorvikAudioProcessorEditor::presetButtonClicked()
+void PresetBrowser::presetButtonClicked()
 {
     // The menu is open, or closed a moment ago: this click only closes.
     if (presetMenu.getNumItems() > 0)
@@ -115,7 +121,7 @@ void MorvikAudioProcessorEditor::presetButtonClicked()
         return;
     }
 
-    const auto height = (float) getHeight();
+    const auto height = (float) getParentHeight();
     loadPresetFiles();
     const auto files = presetFiles;
 
@@ -132,9 +138,9 @@ void MorvikAudioProcessorEditor::presetButtonClicked()
 
     presetMenu.addSectionHeader (juce::String ("Version: ") + JucePlugin_VersionString);
 
-    // The menu window belongs to no component, so it would take the process default look, which
-    // another editor's closing can take away; it takes this editor's own (its sub-menus follow).
-    presetMenu.setLookAndFeel (&look);
+    // The menu window belongs to no component, so it would take the process default look, which is
+    // the framework's own; it takes the window's (its sub-menus follow).
+    presetMenu.setLookAndFeel (&getLookAndFeel());
 
     // The menu opens over the PRESETS button's area. Its target is a stand-in that is gone when
     // this handler returns, so the open menu is attached to no component and any mouse-down
@@ -149,36 +155,42 @@ void MorvikAudioProcessorEditor::presetButtonClicked()
                              .withMinimumNumColumns (1)
                              .withStandardItemHeight ((int) (float) ((double) height * 0.045));
 
-    presetMenu.showMenuAsync (options, juce::ModalCallbackFunction::create (
-                                           [editor = juce::Component::SafePointer<MorvikAudioProcessorEditor> (this),
-                                            files] (int result) { presetMenuClosed (editor, files, result); }));
+    // The result may arrive after the window has closed; it then does nothing.
+    presetMenu.showMenuAsync (options,
+                              juce::ModalCallbackFunction::create (
+                                  [browser = juce::Component::SafePointer<PresetBrowser> (this), files] (int result) {
+                                      if (browser != nullptr)
+                                          browser->menuClosed (files, result);
+                                  }));
 
     removeChildComponent (&target);
 }
 
-void MorvikAudioProcessorEditor::presetMenuClosed (juce::Component::SafePointer<MorvikAudioProcessorEditor> editor,
-                                                   const juce::Array<juce::File>& files, int result)
+void PresetBrowser::menuClosed (const juce::Array<juce::File>& files, int result)
 {
-    if (editor == nullptr)
-        return;
+    startTimer (menuCloseGraceMs);
 
-    editor->presetMenuGrace->startTimer (menuCloseGraceMs);
-
-    for (auto& menu : editor->categoryMenus)
+    for (auto& menu : categoryMenus)
         menu.clear();
 
-    editor->presetButton.setToggleState (false, juce::dontSendNotification);
+    presetButton.setToggleState (false, juce::dontSendNotification);
 
     // 0: dismissed without a choice.
     if (result < 1)
         return;
 
-    editor->currentPresetIndex = result;
-    editor->audioProcessor.loadPreset (files[result - 1]);
-    editor->showPresetCaption();
+    currentPresetIndex = result;
+    audioProcessor.loadPreset (files[result - 1]);
+    showPresetCaption();
 }
 
-void MorvikAudioProcessorEditor::stepPreset (int direction)
+void PresetBrowser::timerCallback()
+{
+    stopTimer();
+    presetMenu.clear();
+}
+
+void PresetBrowser::stepPreset (int direction)
 {
     if (presetFiles.isEmpty())
         loadPresetFiles();

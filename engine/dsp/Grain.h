@@ -2,7 +2,7 @@
 
 #include <juce_dsp/juce_dsp.h>
 
-#include "engine/VectorMath.h"
+#include "engine/dsp/VectorMath.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,6 @@
-#include "engine/ConsoleConvolution.h"
+#include "engine/dsp/ConsoleConvolution.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -7,6 +8,19 @@
 namespace
 {
 constexpr int historyLength = ConsoleConvolution::maxTaps - 1;
+
+// The largest input sample the history keeps. The taps' absolute sum is at most sqrt (maxTaps) x 0.125
+// x the lift (about 7.1), so no response turns a sample up to this into an infinity.
+constexpr float largestKeptSample = FLT_MAX / 8.0f;
+
+// History samples that taps will reach. One that is not a number, infinite or so large that the taps
+// could overflow would spoil the output of every chunk that reads it; it is kept as silence instead.
+void keepAsSilenceIfUnusable (float* samples, int count) noexcept
+{
+    for (int i = 0; i < count; ++i)
+        if (! (std::abs (samples[i]) <= largestKeptSample))
+            samples[i] = 0.0f;
+}
 
 float liftGain() noexcept { return juce::Decibels::decibelsToGain (ConsoleConvolution::outputGainDecibels); }
 
@@ -217,6 +231,9 @@ void ConsoleConvolution::takePendingResponse() noexcept
 
         previousWeight.setCurrentAndTargetValue (1.0f);
         previousWeight.setTargetValue (0.0f);
+
+        for (int channel = 0; channel < history.getNumChannels(); ++channel)
+            keepAsSilenceIfUnusable (history.getWritePointer (channel), historyLength);
     }
 
     impulseLock.exit();
@@ -258,6 +275,11 @@ void ConsoleConvolution::process (const juce::dsp::ProcessContextReplacing<float
     for (int channel = filtered; channel < numChannels; ++channel)
         juce::FloatVectorOperations::multiply (block.getChannelPointer ((size_t) channel), lift, numSamples);
 
+    // The newest history samples that the next chunk's taps reach. Only these are checked: an older
+    // sample is never read again, unless a longer response is taken over, which checks them all.
+    const int reach =
+        juce::jmin (historyLength, juce::jmax (currentTaps.getNumSamples(), previousTaps.getNumSamples()) - 1);
+
     for (int start = 0; start < numSamples; start += preparedBlockSize)
     {
         const int length = juce::jmin (preparedBlockSize, numSamples - start);
@@ -288,6 +310,7 @@ void ConsoleConvolution::process (const juce::dsp::ProcessContextReplacing<float
             }
 
             std::memmove (past, past + length, sizeof (float) * (size_t) historyLength);
+            keepAsSilenceIfUnusable (past + historyLength - reach, reach);
         }
     }
 }

@@ -2,8 +2,8 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
-#include "engine/GainComputer.h"
-#include "engine/LevelDetector.h"
+#include "engine/dsp/GainComputer.h"
+#include "engine/dsp/LevelDetector.h"
 
 #include <vector>
 
