@@ -4,6 +4,7 @@
 #include "editor/ParameterAttachments.h"
 #include "engine/dsp/ParameterIds.h"
 #include "engine/plugin/PluginProcessor.h"
+#include "support/TestSupport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,7 +41,7 @@ public:
               gain.store (processor.apvts.getParameter (id));
 
               while (! stop.load())
-                  juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+                  test::pumpMessages (5);
           })
     {
         while (gain.load() == nullptr)

@@ -168,10 +168,7 @@ void PresetBrowser::presetButtonClicked()
 
 void PresetBrowser::menuClosed (const juce::Array<juce::File>& files, int result)
 {
-    juce::Timer::callAfterDelay (menuCloseGraceMs, [browser = juce::Component::SafePointer<PresetBrowser> (this)] {
-        if (browser != nullptr)
-            browser->presetMenu.clear();
-    });
+    startTimer (menuCloseGraceMs);
 
     for (auto& menu : categoryMenus)
         menu.clear();
@@ -185,6 +182,12 @@ void PresetBrowser::menuClosed (const juce::Array<juce::File>& files, int result
     currentPresetIndex = result;
     audioProcessor.loadPreset (files[result - 1]);
     showPresetCaption();
+}
+
+void PresetBrowser::timerCallback()
+{
+    stopTimer();
+    presetMenu.clear();
 }
 
 void PresetBrowser::stepPreset (int direction)

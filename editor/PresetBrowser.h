@@ -15,7 +15,7 @@ class MorvikAudioProcessor;
 // character of a name picks the menu category ("0" Bus to "5" Synth); a name that starts with
 // anything else is left out of the menu but still counts for the item ids and is reached by the
 // step buttons. The shown name starts at the third character.
-class PresetBrowser : public juce::Component
+class PresetBrowser : public juce::Component, private juce::Timer
 {
 public:
     explicit PresetBrowser (MorvikAudioProcessor& processor);
@@ -50,6 +50,9 @@ private:
     void stepPreset (int direction); // +1 for ">", -1 for "<"
     void showPresetCaption();
     void clearPresetMenus();
+    // The grace after the menu closed is over: the menu lets go of its items. A timer of the
+    // browser's own, so that none is left behind when the framework shuts down before it fires.
+    void timerCallback() override;
 
     MorvikAudioProcessor& audioProcessor;
 

@@ -11,7 +11,7 @@ fi
 
 packages=(
     # toolchain
-    build-essential cmake pkg-config ccache clang-format git
+    build-essential cmake ninja-build pkg-config ccache clang-format git
     # the framework and the libraries its Linux build uses
     juce-modules-source
     libasound2-dev libfreetype-dev libfontconfig1-dev

@@ -38,7 +38,7 @@ template <typename Done>
 bool pumpUntil (Done&& done)
 {
     for (int i = 0; i < 100 && ! done(); ++i)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+        test::pumpMessages (10);
     return done();
 }
 } // namespace
@@ -248,7 +248,7 @@ TEST_F (AttachmentTest, ChangesFromAnotherThreadArriveAtThePollOnTheMessageThrea
     EXPECT_EQ (calls[1].first, std::this_thread::get_id());
     EXPECT_EQ (calls[1].second, gain.getNormalisableRange().end);
     ASSERT_TRUE (pumpUntil ([&] { return slider.getValue() == gain.getNormalisableRange().end; }));
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+    test::pumpMessages (100);
     EXPECT_EQ (calls.size(), 2u); // the flag came down with the delivery
 
     // Automation racing with the polls: every call on this thread, the last one the final value.
@@ -317,7 +317,7 @@ TEST_F (AttachmentTest, DestroyedWhileAChangeIsPendingItNeverCallsBack)
     bare.reset();
     sliderAttachment.reset();
     slider.reset(); // a callback now would reach freed memory, which the address sanitizer reports
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (150);
+    test::pumpMessages (150);
     EXPECT_EQ (calls, 0);
 
     // Attachments coming and going while automation runs, as when an editor opens and closes.
@@ -330,7 +330,7 @@ TEST_F (AttachmentTest, DestroyedWhileAChangeIsPendingItNeverCallsBack)
     {
         juce::Slider s;
         RealtimeSafe::SliderAttachment a (apvts, gainId, s);
-        juce::MessageManager::getInstance()->runDispatchLoopUntil (round % 4 * 15);
+        test::pumpMessages (round % 4 * 15);
     }
     stop = true;
     automation.join();

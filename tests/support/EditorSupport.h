@@ -129,10 +129,4 @@ inline juce::Image painted (juce::Component& component)
     component.paint (g);
     return image;
 }
-
-// Runs the message loop for a while, so asynchronous updates and repaints are delivered.
-inline void pumpMessages (int milliseconds = 30)
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
-}
 } // namespace test

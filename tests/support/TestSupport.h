@@ -5,6 +5,12 @@
 #include <functional>
 #include <memory>
 
+namespace juce
+{
+// The framework's Linux event loop; its plug-in wrappers declare it the same way.
+bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+} // namespace juce
+
 namespace test
 {
 // Sets a parameter to a plain value through the host-facing path, so listeners run as in a host.
@@ -27,4 +33,17 @@ void fillSine (juce::AudioBuffer<float>& buffer, double sampleRate, double frequ
 
 // Largest absolute sample over all channels; infinity if any sample is not finite.
 float peakOrInfinity (const juce::AudioBuffer<float>& buffer);
+
+// Runs the message loop for a while (at least one pass), so asynchronous updates and repaints are
+// delivered. The plug-in's code is built without the framework's modal loops, so this dispatches
+// the way the framework's own Linux plug-in wrappers do, through its event loop's one-step call.
+inline void pumpMessages (int milliseconds = 30)
+{
+    const auto end = juce::Time::currentTimeMillis() + milliseconds;
+    do
+    {
+        if (! juce::dispatchNextMessageOnSystemQueue (true))
+            juce::Thread::sleep (1);
+    } while (juce::Time::currentTimeMillis() < end);
+}
 } // namespace test
