@@ -45,8 +45,8 @@ MorvikAudioProcessor::Band::Band (MorvikAudioProcessor& owner, int index)
       freqId (owner.bandParameterId (index, ParameterIds::bandFreq)),
       gainId (owner.bandParameterId (index, ParameterIds::bandGain)),
       qId (owner.bandParameterId (index, ParameterIds::bandQ)),
-      coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f)),
-      processor (owner)
+      processor (owner),
+      coefficients (new juce::dsp::IIR::Coefficients<float> (0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f))
 {
     for (auto& value : published)
         value.store (0.0f, std::memory_order_relaxed);

@@ -126,13 +126,14 @@ public:
     std::atomic<float>* freq = nullptr;
     std::atomic<float>* gain = nullptr;
     std::atomic<float>* q = nullptr;
+    MorvikAudioProcessor& processor;
+
+private:
     // The set the audio thread filters with.
     juce::dsp::IIR::Coefficients<float>::Ptr coefficients;
     // Transposed direct form II states per detector channel, as the framework's biquad keeps them.
     std::array<std::array<float, 2>, 2> state {};
-    MorvikAudioProcessor& processor;
 
-private:
     bool computeCoefficients (CoefficientSet& out) const noexcept;
     void publish (const CoefficientSet& set) noexcept;
     // Holding writerLock: publishes, lets go, and takes it again while an update is pending.

@@ -56,7 +56,6 @@ public:
     // wrapper would turn "1On", "2On" and "3On" all into "_On"; the LV2 build calls them "Band1On"
     // etc. instead, and reads stored states and presets under either name.
     juce::String bandParameterId (int band, const juce::String& suffix) const;
-    void processChunk (juce::AudioBuffer<float>& buffer);
     void pushNextSampleToFifo (const juce::AudioBuffer<float>& buffer, int channelsToSum, juce::AbstractFifo& fifo,
                                juce::AudioBuffer<float>& fifoBuffer);
     void loadPreset (juce::File file);
@@ -64,30 +63,6 @@ public:
     // Called by a new editor before it raises analyserEnabled: sizes the feed to numSamples while
     // no push can be under way (a push that finds the feed busy is dropped instead of waiting).
     void resizeAnalyserFeed (int numSamples);
-
-    // Cuts a block into chunks of at most chunkSize samples that refer to the block's own memory.
-    // processBlock runs processChunk through it; it is a template so that it costs nothing extra.
-    template <typename ChunkFunction>
-    static void forEachChunk (juce::AudioBuffer<float>& buffer, int chunkSize, ChunkFunction&& processOne)
-    {
-        const int numSamples = buffer.getNumSamples();
-
-        if (numSamples <= chunkSize)
-        {
-            processOne (buffer);
-            return;
-        }
-
-        for (int start = 0; start < numSamples; start += chunkSize)
-        {
-            const int length = juce::jmin (chunkSize, numSamples - start);
-            juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start, length);
-            processOne (view);
-        }
-    }
-
-    // The chunk size processBlock uses: the prepared block size, at least one sample.
-    int getChunkSize() const noexcept { return blockSize >= 2 ? (int) blockSize : 1; }
 
     juce::dsp::ProcessSpec getProcessSpec() const noexcept { return { sampleRate.load(), blockSize, numChannels }; }
 
@@ -123,7 +98,6 @@ public:
     bool powerOff = false;
     int editorWidth = 900;
     int editorHeight = 530;
-    int mainInputChannels = 0;
     int totalOutputChannels = 0;
 
     juce::AudioFormatManager formatManager;
@@ -140,6 +114,34 @@ public:
 
 private:
     static BusesProperties makeBuses();
+
+    void processChunk (juce::AudioBuffer<float>& buffer);
+
+    // Cuts a block into chunks of at most chunkSize samples that refer to the block's own memory.
+    // processBlock runs processChunk through it; it is a template so that it costs nothing extra.
+    template <typename ChunkFunction>
+    static void forEachChunk (juce::AudioBuffer<float>& buffer, int chunkSize, ChunkFunction&& processOne)
+    {
+        const int numSamples = buffer.getNumSamples();
+
+        if (numSamples <= chunkSize)
+        {
+            processOne (buffer);
+            return;
+        }
+
+        for (int start = 0; start < numSamples; start += chunkSize)
+        {
+            const int length = juce::jmin (chunkSize, numSamples - start);
+            juce::AudioBuffer<float> view (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), start, length);
+            processOne (view);
+        }
+    }
+
+    // The chunk size processBlock uses: the prepared block size, at least one sample.
+    int getChunkSize() const noexcept { return blockSize >= 2 ? (int) blockSize : 1; }
+
+    int mainInputChannels = 0;
 
     // The raw values of the nine global parameters, looked up once: a lookup by identifier is a
     // string search, and each chunk reads all nine.
